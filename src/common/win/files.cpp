@@ -1,0 +1,138 @@
+#include "common/win/files.h"
+
+#include <algorithm>
+#include <string>
+
+#include "common/path.h"
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+
+namespace virelo::win {
+
+bool path_exists(std::string_view path) {
+    return GetFileAttributesW(to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::vector<std::uint8_t>> read_file(std::string_view path) {
+    unique_file file{CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!file) return std::nullopt;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &read, nullptr)) return std::nullopt;
+        if (read == 0) break;  // the file shrank under us
+        done += read;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+    unique_file file{CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!file) return GetLastError();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
+        done += written;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD create_folder_chain(std::string_view path) {
+    if (path.empty()) return ERROR_SUCCESS;  // the current folder
+    const std::wstring wide = to_wide(path);
+    // Walk the prefixes that end at a separator, then the whole path. The root
+    // of "C:\" or of a UNC share is never created, only what lies below it.
+    for (std::size_t i = 1; i <= wide.size(); ++i) {
+        if (i < wide.size() && wide[i] != L'\\' && wide[i] != L'/') continue;
+        const std::wstring prefix = wide.substr(0, i);
+        if (prefix.back() == L':') continue;
+        const DWORD attributes = GetFileAttributesW(prefix.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if (i == wide.size() && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ALREADY_EXISTS;
+            continue;
+        }
+        if (!CreateDirectoryW(prefix.c_str(), nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS) return error;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+bool delete_file(std::string_view path) {
+    const std::wstring wide = to_wide(path);
+    if (DeleteFileW(wide.c_str())) return true;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        return DeleteFileW(wide.c_str()) != 0;
+    }
+    return false;
+}
+
+namespace {
+
+struct find_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::FindClose(h); }
+};
+using unique_find = unique_resource<find_traits>;
+
+void delete_tree_wide(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    unique_find find{FindFirstFileW((folder + L"\\*").c_str(), &entry)};
+    if (find) {
+        do {
+            const std::wstring_view name{entry.cFileName};
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = folder + L"\\" + entry.cFileName;
+            const bool is_folder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            const bool is_link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+                SetFileAttributesW(child.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            }
+            if (is_folder && !is_link) {
+                delete_tree_wide(child);
+            } else if (is_folder) {
+                RemoveDirectoryW(child.c_str());  // the link only, not its target
+            } else {
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(find.get(), &entry));
+    }
+    find.reset();
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+void delete_tree(std::string_view path) {
+    if (path.empty()) return;
+    std::wstring folder = to_wide(path);
+    while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveDirectoryW(folder.c_str());
+        return;
+    }
+    delete_tree_wide(folder);
+}
+
+bool is_absolute_path(std::string_view path) {
+    if (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return true;
+    return path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+}
+
+}  // namespace virelo::win

@@ -1,0 +1,39 @@
+// Process entry: chooses the mode, guards against a second install-mode
+// instance, and runs the progress window's message loop while the worker
+// thread runs the install pipeline.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "common/win/command_line.h"
+#include "main/mode_choice.h"
+#include "setup/worker.h"
+#include "uninstall/uninstall.h"
+#include "window/progress_window.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace virelo;
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+
+    if (selects_uninstall_mode(win::command_line_arguments())) {
+        run_uninstall();
+        return 0;
+    }
+
+    // Held, never closed, until the process ends: also while a failed run's
+    // window waits to be closed.
+    CreateMutexW(nullptr, TRUE, L"VireloSetup_SingleInstance");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+
+    HWND window = create_progress_window();
+    if (!window || !start_worker(window)) return 0;
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}

@@ -1,0 +1,7 @@
+#include "uninstall/uninstall.h"
+
+namespace virelo {
+
+void run_uninstall() {}
+
+}  // namespace virelo

@@ -1,0 +1,110 @@
+#include "support/registry.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+
+namespace virelo::test {
+namespace {
+
+win::unique_hkey open(std::string_view key, REGSAM access) {
+    win::unique_hkey handle;
+    RegOpenKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, access, handle.put());
+    return handle;
+}
+
+void set(std::string_view key, std::string_view name, DWORD type, const void* data, DWORD size) {
+    win::unique_hkey handle;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                        handle.put(), nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExW(handle.get(), win::to_wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), size);
+}
+
+void dump(HKEY key, const std::string& path, std::vector<std::string>& out) {
+    out.push_back(path + "\\");
+    wchar_t name[16384];
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD name_length = 16384, size = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueW(key, i, name, &name_length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+        std::string line = path + " : " + win::from_wide({name, name_length}) + " = " + std::to_string(type) + ":";
+        char hex[3];
+        for (DWORD b = 0; b < size; ++b) {
+            std::snprintf(hex, sizeof hex, "%02x", data[b]);
+            line += hex;
+        }
+        out.push_back(line);
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD name_length = 16384;
+        if (RegEnumKeyExW(key, i, name, &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        win::unique_hkey child;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, child.put()) == ERROR_SUCCESS) {
+            dump(child.get(), path + "\\" + win::from_wide({name, name_length}), out);
+        }
+    }
+}
+
+}  // namespace
+
+bool key_exists(std::string_view key) { return static_cast<bool>(open(key, KEY_READ)); }
+
+std::optional<RegistryValue> read_value(std::string_view key, std::string_view name) {
+    auto handle = open(key, KEY_READ);
+    if (!handle) return std::nullopt;
+    const std::wstring wide_name = win::to_wide(name);
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(handle.get(), wide_name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    RegistryValue value;
+    value.type = type;
+    value.data.resize(size);
+    if (RegQueryValueExW(handle.get(), wide_name.c_str(), nullptr, &type, value.data.data(), &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    value.data.resize(size);
+    return value;
+}
+
+std::optional<std::string> read_string(std::string_view key, std::string_view name) {
+    auto value = read_value(key, name);
+    if (!value || value->type != REG_SZ) return std::nullopt;
+    std::wstring text(value->data.size() / 2, L'\0');
+    std::copy_n(value->data.data(), text.size() * 2, reinterpret_cast<std::uint8_t*>(text.data()));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return win::from_wide(text);
+}
+
+std::optional<DWORD> read_dword(std::string_view key, std::string_view name) {
+    auto value = read_value(key, name);
+    if (!value || value->type != REG_DWORD || value->data.size() != 4) return std::nullopt;
+    DWORD number = 0;
+    std::copy_n(value->data.data(), 4, reinterpret_cast<std::uint8_t*>(&number));
+    return number;
+}
+
+void write_string(std::string_view key, std::string_view name, std::string_view text) {
+    const std::wstring wide = win::to_wide(text);
+    set(key, name, REG_SZ, wide.c_str(), static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+void write_dword(std::string_view key, std::string_view name, DWORD value) {
+    set(key, name, REG_DWORD, &value, sizeof value);
+}
+
+void delete_key_tree(std::string_view key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }
+
+std::vector<std::string> dump_tree(std::string_view key) {
+    std::vector<std::string> lines;
+    if (auto handle = open(key, KEY_READ)) dump(handle.get(), std::string{key}, lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+}  // namespace virelo::test

@@ -1,0 +1,33 @@
+#pragma once
+// Reading and preparing registry keys of the prefix (HKEY_CURRENT_USER).
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace virelo::test {
+
+struct RegistryValue {
+    DWORD type = 0;
+    std::vector<std::uint8_t> data;
+};
+
+bool key_exists(std::string_view key);
+std::optional<RegistryValue> read_value(std::string_view key, std::string_view name);
+// A REG_SZ value without its terminating NUL; nothing for another type.
+std::optional<std::string> read_string(std::string_view key, std::string_view name);
+std::optional<DWORD> read_dword(std::string_view key, std::string_view name);
+
+void write_string(std::string_view key, std::string_view name, std::string_view text);
+void write_dword(std::string_view key, std::string_view name, DWORD value);
+void delete_key_tree(std::string_view key);
+
+// Every key and value below `key`, one line each, sorted: for comparing a
+// subtree before and after a run.
+std::vector<std::string> dump_tree(std::string_view key);
+
+}  // namespace virelo::test

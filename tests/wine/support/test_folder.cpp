@@ -1,0 +1,63 @@
+#include "support/test_folder.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "common/path.h"
+#include "common/win/files.h"
+#include "common/win/wide.h"
+
+namespace virelo::test {
+
+TestFolder::TestFolder(std::string_view name) : path_{path_join("C:\\virelo-tests", name)} {
+    win::delete_tree(path_);
+    win::create_folder_chain(path_);
+}
+
+TestFolder::~TestFolder() { win::delete_tree(path_); }
+
+std::string TestFolder::file(std::string_view relative) const { return path_join(path_, relative); }
+
+namespace {
+
+void collect(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
+    WIN32_FIND_DATAW entry;
+    const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            collect(root, child, out);
+        } else {
+            out.push_back(win::from_wide(child));
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+}  // namespace
+
+std::vector<std::string> list_files(const std::string& folder) {
+    std::vector<std::string> files;
+    collect(win::to_wide(folder), L"", files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::optional<std::string> read_text(const std::string& path) {
+    auto bytes = win::read_file(path);
+    if (!bytes) return std::nullopt;
+    return std::string(bytes->begin(), bytes->end());
+}
+
+bool write_text(const std::string& path, std::string_view text) {
+    return win::write_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) == ERROR_SUCCESS;
+}
+
+bool file_exists(const std::string& path) { return win::path_exists(path); }
+
+}  // namespace virelo::test

@@ -1,0 +1,33 @@
+#pragma once
+// A private folder for one test inside the prefix, removed afterwards.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace virelo::test {
+
+class TestFolder {
+public:
+    // C:\virelo-tests\<name>, emptied if it exists.
+    explicit TestFolder(std::string_view name);
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+    ~TestFolder();
+
+    const std::string& path() const { return path_; }
+    std::string file(std::string_view relative) const;
+
+private:
+    std::string path_;
+};
+
+// Every file below `folder`, as relative paths with '\', sorted.
+std::vector<std::string> list_files(const std::string& folder);
+
+std::optional<std::string> read_text(const std::string& path);
+bool write_text(const std::string& path, std::string_view text);
+bool file_exists(const std::string& path);
+
+}  // namespace virelo::test
