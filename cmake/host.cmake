@@ -6,6 +6,7 @@ set(VIRELO_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer
 add_subdirectory(src)
 add_subdirectory(tools/virelo-release)
 add_subdirectory(tests/unit)
+add_subdirectory(tests/tool)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_subdirectory(tests/fuzz)
 endif()

@@ -2,12 +2,24 @@
 // The install pipeline: everything the install mode does between the
 // appearance of the progress window and the completion message.
 
+#include <string>
+#include <vector>
+
 #include "common/result.h"
+#include "install/placement.h"
+#include "install/stop_app.h"
 
 namespace virelo {
 
-// Runs the phases in order on the worker thread; success, or the first
-// error text.
+struct PipelineOptions {
+    std::vector<std::string> args;  // the command line, the program's path first
+    CloseTiming close_timing;       // the program keeps the defaults; tests shorten them
+    SwapTiming swap_timing;
+};
+
+// Runs the phases in order on the worker thread with the process's command
+// line; success, or the first error text unchanged.
 Result run_install();
+Result run_install(const PipelineOptions& options);
 
 }  // namespace virelo

@@ -46,6 +46,17 @@ DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
     return ERROR_SUCCESS;
 }
 
+DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+    const std::string temporary = std::string{path} + ".new";
+    DWORD error = write_file(temporary, bytes);
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExW(to_wide(temporary).c_str(), to_wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        error = GetLastError();
+    }
+    if (error != ERROR_SUCCESS) delete_file(temporary);
+    return error;
+}
+
 DWORD create_folder_chain(std::string_view path) {
     if (path.empty()) return ERROR_SUCCESS;  // the current folder
     const std::wstring wide = to_wide(path);

@@ -21,6 +21,10 @@ std::optional<std::vector<std::uint8_t>> read_file(std::string_view path);
 // Creates or truncates the file and writes all the bytes.
 DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
+// Writes the bytes beside `path` and renames them over it, so a write that
+// fails midway leaves the previous file whole instead of a truncated one.
+DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes);
+
 // Creates the folder and every missing parent; an existing folder is no error.
 DWORD create_folder_chain(std::string_view path);
 

@@ -1,0 +1,68 @@
+#include "common/manifest.h"
+
+#include <limits>
+
+#include "common/utf.h"
+#include "common/white_space.h"
+
+namespace virelo {
+namespace {
+
+// Position of the first character at or after `pos` that is not white space.
+std::size_t skip_white_space(std::string_view text, std::size_t pos) {
+    while (pos < text.size()) {
+        std::size_t next = pos;
+        if (!is_white_space(next_code_point(text, next))) break;
+        pos = next;
+    }
+    return pos;
+}
+
+}  // namespace
+
+std::optional<std::string> manifest_field(std::string_view text, std::string_view key) {
+    std::string needle;
+    needle.reserve(key.size() + 2);
+    needle += '"';
+    needle += key;
+    needle += '"';
+
+    // Only the first occurrence counts, even when it turns out not to be a key.
+    const std::size_t found = text.find(needle);
+    if (found == std::string_view::npos) return std::nullopt;
+
+    std::size_t pos = skip_white_space(text, found + needle.size());
+    if (pos >= text.size() || text[pos] != ':') return std::nullopt;
+    pos = skip_white_space(text, pos + 1);
+
+    if (pos < text.size() && text[pos] == '"') {
+        // No escapes: a backslash is an ordinary character.
+        const std::size_t close = text.find('"', pos + 1);
+        if (close == std::string_view::npos) return std::nullopt;
+        return std::string{text.substr(pos + 1, close - pos - 1)};
+    }
+
+    std::size_t end = pos;
+    while (end < text.size() && text[end] != ',' && text[end] != '}') {
+        std::size_t next = end;
+        if (is_white_space(next_code_point(text, next))) break;
+        end = next;
+    }
+    return std::string{text.substr(pos, end - pos)};
+}
+
+std::optional<std::uint64_t> parse_decimal_u64(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (max - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+}  // namespace virelo

@@ -1,0 +1,42 @@
+#pragma once
+// Every persistent name of the installation, in the form the current mode
+// selects. Each call reads the mode and the environment afresh; nothing is
+// cached.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace virelo {
+
+// Names without a test form: the steps that use them are skipped in test mode.
+inline constexpr std::string_view run_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr std::string_view autostart_value = "Virelo";
+inline constexpr std::string_view application_key = "Software\\Virelo";
+
+std::string install_dir();
+std::string installed_exe_path();   // install folder + Virelo.exe
+std::string staged_exe_path();      // install folder + Virelo.exe.new
+std::string setup_copy_path();      // install folder + VireloSetup.exe
+std::string version_file_path();    // install folder + version.txt
+
+std::string start_menu_shortcut_path();
+std::string desktop_shortcut_path();
+
+std::string launcher_key();   // below HKEY_CURRENT_USER
+std::string uninstall_key();  // below HKEY_CURRENT_USER
+
+std::string app_window_class();
+
+// Normal mode only: %LOCALAPPDATA%\Virelo and %APPDATA%\Virelo.
+std::string local_data_folder();
+std::string roaming_data_folder();
+
+// A folder of the user's shell profile by CSIDL; empty when unresolved.
+std::string special_folder(int csidl);
+
+// The running application's top-level window, or null.
+HWND find_app_window();
+
+}  // namespace virelo

@@ -1,0 +1,95 @@
+#include "install/placement.h"
+
+#include <string>
+
+#include "common/path.h"
+#include "common/win/files.h"
+#include "common/win/wide.h"
+#include "install/names.h"
+#include "install/os_error.h"
+#include "setup/status_channel.h"
+
+namespace virelo {
+namespace {
+
+constexpr DWORD longest_path = 32768;
+
+bool rename_over(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// Moves the staged file over the installed one. The application may still
+// hold the old file for a moment after it closed, hence the retries; the
+// delete and second rename cover a replacing rename that is refused where a
+// delete is not (a read-only file on Windows).
+bool swap_in(std::string_view staged, std::string_view installed, const SwapTiming& timing) {
+    const std::wstring from = win::to_wide(staged);
+    const std::wstring to = win::to_wide(installed);
+    for (int attempt = 0; attempt < timing.attempts; ++attempt) {
+        if (rename_over(from, to)) return true;
+        if (win::delete_file(installed) && rename_over(from, to)) return true;
+        Sleep(timing.pause_ms);
+    }
+    return false;
+}
+
+// The running program's own path; empty when the system cannot give it.
+std::string own_module_path() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) return win::from_wide({buffer.data(), length});
+        // A full buffer means the path was cut short.
+        if (buffer.size() >= longest_path) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+Result install_executable(std::span<const std::uint8_t> bytes, const CloseTiming& close_timing,
+                          const SwapTiming& swap_timing) {
+    post_status("Installing\u2026", progress_full);
+
+    if (const DWORD error = win::create_folder_chain(install_dir()); error != ERROR_SUCCESS) {
+        return Result::failure("Could not create the folder: " + os_error_detail(error));
+    }
+    // The new bytes are on disk before the application is asked to close, so
+    // the application is down only for the swap itself.
+    const std::string staged = staged_exe_path();
+    if (const DWORD error = win::write_file(staged, bytes); error != ERROR_SUCCESS) {
+        return Result::failure("Could not write the file: " + os_error_detail(error));
+    }
+    if (!close_running_app(close_timing)) {
+        win::delete_file(staged);
+        return Result::failure(
+            "Virelo is running and did not close. Quit it (tray icon \u2192 Exit) and run the installer again.");
+    }
+    if (!swap_in(staged, installed_exe_path(), swap_timing)) {
+        return Result::failure("Could not replace the old version of Virelo.");
+    }
+    return Result::success();
+}
+
+void place_setup_copy() { place_setup_copy_from(own_module_path()); }
+
+void place_setup_copy_from(std::string_view own_path) {
+    const std::string destination = setup_copy_path();
+    // Started from the setup copy (through a shortcut): it is already in place.
+    if (own_path.empty() || same_path_components(own_path, destination)) return;
+
+    const auto own_bytes = win::read_file(own_path);
+    if (!own_bytes) return;
+    const auto existing = win::read_file(destination);
+    if (existing && *existing == *own_bytes) return;
+    // Shortcuts and the uninstall entry start this copy: never leave it half written.
+    win::replace_file(destination, *own_bytes);
+}
+
+void write_version_file(std::string_view version) {
+    win::write_file(version_file_path(),
+                    {reinterpret_cast<const std::uint8_t*>(version.data()), version.size()});
+}
+
+}  // namespace virelo

@@ -1,0 +1,51 @@
+#include "install/registration.h"
+
+#include <string>
+
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+#include "install/names.h"
+#include "install/registration_values.h"
+
+namespace virelo {
+namespace {
+
+// Opens (creating as needed) the key below HKEY_CURRENT_USER and sets one
+// value. Each value stands alone; nothing is reported.
+void set_value(std::string_view key, std::string_view name, DWORD type, const void* data, DWORD byte_count) {
+    win::unique_hkey handle;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, handle.put(), nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExW(handle.get(), win::to_wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), byte_count);
+}
+
+}  // namespace
+
+void set_string_value(std::string_view key, std::string_view name, std::string_view text) {
+    const std::wstring data = win::to_wide(text);
+    // The byte count includes the terminating NUL.
+    set_value(key, name, REG_SZ, data.c_str(), static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+void set_dword_value(std::string_view key, std::string_view name, DWORD number) {
+    set_value(key, name, REG_DWORD, &number, sizeof number);
+}
+
+void write_site_value(std::string_view site) { set_string_value(launcher_key(), "Site", site); }
+
+void write_uninstall_entry(const Release& release) {
+    const std::string key = uninstall_key();
+    set_string_value(key, "DisplayName", "Virelo");
+    set_string_value(key, "DisplayVersion", release.version);
+    set_string_value(key, "Publisher", "Halvik");
+    set_string_value(key, "DisplayIcon", installed_exe_path());
+    set_string_value(key, "InstallLocation", install_dir());
+    set_string_value(key, "UninstallString", uninstall_command(setup_copy_path()));
+    set_dword_value(key, "NoModify", 1);
+    set_dword_value(key, "NoRepair", 1);
+    set_dword_value(key, "EstimatedSize", estimated_size_kb(release.size));
+}
+
+}  // namespace virelo

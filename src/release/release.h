@@ -1,0 +1,38 @@
+#pragma once
+// The release record read from a verified manifest, and where its parts are
+// found on the release site.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace virelo {
+
+enum class ReleaseSource {
+    release_api,   // api/release?f=manifest, f=sig, f=exe
+    static_files,  // manifest.json, manifest.sig, the manifest's file
+};
+
+struct Release {
+    std::string version;  // as written
+    std::string file;     // as written, letter case kept
+    std::uint64_t size = 0;
+    std::string sha256;   // letters lowered
+    ReleaseSource source = ReleaseSource::release_api;
+};
+
+// Reads the manifest bytes (ill-formed UTF-8 read as U+FFFD) into a record
+// whose source is left to the caller; nothing when the manifest is damaged.
+std::optional<Release> read_manifest(std::string_view manifest_bytes);
+
+// The manifest's `file` rule: not empty, none of / \ :, no "..", ends with
+// ".exe" in any letter case.
+bool is_acceptable_file_name(std::string_view file);
+
+// Relative URLs of the release's parts on the site.
+std::string_view manifest_path(ReleaseSource source);
+std::string_view signature_path(ReleaseSource source);
+std::string executable_path(const Release& release);
+
+}  // namespace virelo

@@ -1,0 +1,17 @@
+#pragma once
+// ECDSA P-256 verification of the release manifest.
+
+#include <cstdint>
+#include <span>
+
+namespace virelo {
+
+// True when `signature` (Base64 text of r||s, read leniently) verifies over the
+// manifest's exact bytes with the built-in release signing key.
+bool verify_release_signature(std::span<const std::uint8_t> manifest, std::span<const std::uint8_t> signature);
+
+// The same with another 72-byte BCRYPT_ECCPUBLIC_BLOB.
+bool verify_signature_with_key(std::span<const std::uint8_t> public_key_blob, std::span<const std::uint8_t> manifest,
+                               std::span<const std::uint8_t> signature);
+
+}  // namespace virelo

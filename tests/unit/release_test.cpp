@@ -1,0 +1,168 @@
+#include "release/release.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace virelo {
+namespace {
+
+const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+// A manifest as the release tool writes it, with one field's value swapped in.
+std::string manifest(std::string app = "\"Virelo\"", std::string version = "\"1.4.2\"",
+                     std::string file = "\"Virelo-1.4.2.exe\"", std::string size = "5000000",
+                     std::string sha256 = "\"" + digest + "\"") {
+    return "{\n  \"app\": " + app + ",\n  \"version\": " + version + ",\n  \"file\": " + file +
+           ",\n  \"size\": " + size + ",\n  \"sha256\": " + sha256 + "\n}\n";
+}
+
+TEST(ReadManifest, ReadsTheRecord) {
+    const auto release = read_manifest(manifest());
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->version, "1.4.2");
+    EXPECT_EQ(release->file, "Virelo-1.4.2.exe");
+    EXPECT_EQ(release->size, 5000000u);
+    EXPECT_EQ(release->sha256, digest);
+}
+
+TEST(ReadManifest, AcceptedVariants) {
+    std::string upper = digest;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct Case {
+        std::string text;
+        std::string version, file;
+        std::uint64_t size;
+        std::string sha256;
+    };
+    const Case cases[] = {
+        {manifest(), "1.4.2", "Virelo-1.4.2.exe", 5000000, digest},
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"Virelo-1.4.2.exe\"", "\"123\""), "1.4.2", "Virelo-1.4.2.exe", 123, digest},
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"Virelo-1.4.2.exe\"", "+123"), "1.4.2", "Virelo-1.4.2.exe", 123, digest},
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"Virelo-1.4.2.exe\"", "18446744073709551615"), "1.4.2",
+         "Virelo-1.4.2.exe", 18446744073709551615u, digest},
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"Virelo-1.4.2.exe\"", "0"), "1.4.2", "Virelo-1.4.2.exe", 0, digest},
+        // Compared in lower case later on.
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"Virelo-1.4.2.exe\"", "5000000", "\"" + upper + "\""), "1.4.2",
+         "Virelo-1.4.2.exe", 5000000, digest},
+        {manifest("Virelo"), "1.4.2", "Virelo-1.4.2.exe", 5000000, digest},  // bare token
+        // Letter case of the file name is kept.
+        {manifest("\"Virelo\"", "\"1.4.2\"", "\"A.EXE\""), "1.4.2", "A.EXE", 5000000, digest},
+        // Version is any text, the empty text and bare tokens included.
+        {manifest("\"Virelo\"", "\"\""), "", "Virelo-1.4.2.exe", 5000000, digest},
+        {manifest("\"Virelo\"", "2.0"), "2.0", "Virelo-1.4.2.exe", 5000000, digest},
+        // Bytes that are not UTF-8 are read as U+FFFD.
+        {manifest("\"Virelo\"", "\"1.\xFF\""), "1.\uFFFD", "Virelo-1.4.2.exe", 5000000, digest},
+        // A byte-order mark and other line endings do not bother the reader.
+        {"\xEF\xBB\xBF{\r\n\"sha256\":\"" + digest + "\",\"size\":1,\"file\":\"v.exe\",\"version\":\"1\",\"app\":\"Virelo\"}",
+         "1", "v.exe", 1, digest},
+        {"{\"app\"\u00A0:\u3000\"Virelo\",\"version\"\t:\n\"1\",\"file\" : \"v.exe\",\"size\"\r\n:\r\n7,\"sha256\":\"" +
+             digest + "\"}",
+         "1", "v.exe", 7, digest},
+    };
+    for (const auto& c : cases) {
+        const auto release = read_manifest(c.text);
+        ASSERT_TRUE(release) << c.text;
+        EXPECT_EQ(release->version, c.version) << c.text;
+        EXPECT_EQ(release->file, c.file) << c.text;
+        EXPECT_EQ(release->size, c.size) << c.text;
+        EXPECT_EQ(release->sha256, c.sha256) << c.text;
+    }
+}
+
+TEST(ReadManifest, DamagedManifests) {
+    const std::string q = "\"";
+    const std::string damaged[] = {
+        manifest("\"virelo\""),
+        manifest("\"VIRELO\""),
+        manifest("\"Virelo \""),
+        manifest("\"Dockling\""),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "\"\""),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "-1"),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "1.5"),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "18446744073709551616"),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "5e6"),
+        manifest("\"Virelo\"", "\"1\"", "\"a/b.exe\""),
+        manifest("\"Virelo\"", "\"1\"", "\"a.exe \""),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "1", q + digest.substr(1) + q),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "1", q + digest + "0" + q),
+        manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"", "1", q + q),
+        // A field whose string never closes counts as missing.
+        "{\"app\": \"Virelo\", \"version\": \"1\", \"file\": \"v.exe\", \"size\": 1, \"sha256\": \"" + digest,
+        // "app" first appears as another key's value.
+        "{\"name\": \"app\", \"app\": \"Virelo\", \"version\": \"1\", \"file\": \"v.exe\", \"size\": 1, "
+        "\"sha256\": \"" + digest + "\"}",
+        "",
+        "not json at all",
+    };
+    for (const auto& text : damaged) EXPECT_FALSE(read_manifest(text)) << text;
+}
+
+TEST(ReadManifest, EveryFieldIsRequired) {
+    const std::string full = manifest();
+    for (const char* key : {"app", "version", "file", "size", "sha256"}) {
+        std::string text = full;
+        const std::string needle = std::string{"\""} + key + "\"";
+        text.replace(text.find(needle), needle.size(), "\"other\"");
+        EXPECT_FALSE(read_manifest(text)) << key;
+    }
+}
+
+TEST(ReadManifest, DigestLengthIsCountedAfterLowering) {
+    // U+0130 (2 bytes) lowers to "i" + U+0307 (3 bytes).
+    const std::string dotted_i = "\xC4\xB0";
+    const std::string fits_after = std::string(61, 'a') + dotted_i;  // 63 bytes, 64 lowered
+    const std::string fits_before = std::string(62, 'a') + dotted_i; // 64 bytes, 65 lowered
+    const auto with_digest = [](const std::string& value) {
+        return manifest("\"Virelo\"", "\"1\"", "\"v.exe\"", "1", "\"" + value + "\"");
+    };
+    const auto release = read_manifest(with_digest(fits_after));
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->sha256, std::string(61, 'a') + "i\xCC\x87");
+    EXPECT_FALSE(read_manifest(with_digest(fits_before)));
+    // Not hexadecimal, yet 64 bytes: accepted here, it can simply never match.
+    EXPECT_TRUE(read_manifest(with_digest(std::string(64, 'z'))));
+}
+
+TEST(FileName, Rule) {
+    struct Case { const char* file; bool acceptable; };
+    const Case cases[] = {
+        {"Virelo.exe", true},
+        {"A.EXE", true},
+        {"a.Exe", true},
+        {"Virelo-1.4.2+build_7.exe", true},
+        {"\xD0\x92\xD0\xB8\xD1\x80\xD0\xB5\xD0\xBB\xD0\xBE.exe", true},  // Cyrillic name
+        {".exe", true},
+        {"a b.exe", true},
+        {"", false},
+        {"exe", false},
+        {"a.ex", false},
+        {"a.exe ", false},
+        {"a.exe.txt", false},
+        {"a.exe\n", false},
+        {"a/b.exe", false},
+        {"a\\b.exe", false},
+        {"c:x.exe", false},
+        {"x..exe", false},
+        {"..exe", false},
+        {"a..b.exe", false},
+        {"a.\xEF\xBD\x85xe", false},  // fullwidth 'e'
+    };
+    for (const auto& c : cases) EXPECT_EQ(is_acceptable_file_name(c.file), c.acceptable) << c.file;
+}
+
+TEST(ReleasePaths, PerSource) {
+    Release release;
+    release.file = "Virelo 1.4.2.EXE";
+    release.source = ReleaseSource::release_api;
+    EXPECT_EQ(manifest_path(release.source), "api/release?f=manifest");
+    EXPECT_EQ(signature_path(release.source), "api/release?f=sig");
+    EXPECT_EQ(executable_path(release), "api/release?f=exe");
+    release.source = ReleaseSource::static_files;
+    EXPECT_EQ(manifest_path(release.source), "manifest.json");
+    EXPECT_EQ(signature_path(release.source), "manifest.sig");
+    EXPECT_EQ(executable_path(release), "Virelo 1.4.2.EXE");  // unescaped, as written
+}
+
+}  // namespace
+}  // namespace virelo

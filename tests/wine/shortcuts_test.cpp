@@ -1,0 +1,127 @@
+// The shortcuts of the installation, written in test mode and read back
+// through the shell-link object.
+
+#include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "common/win/files.h"
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+#include "install/names.h"
+#include "install/shortcuts.h"
+#include "support/scoped_variable.h"
+#include "support/standin.h"
+#include "support/test_folder.h"
+
+namespace virelo {
+namespace {
+
+struct Link {
+    std::string path, arguments, working_folder, description, icon;
+    int icon_index = -1;
+};
+
+std::optional<Link> read_link(const std::string& file) {
+    win::com_ptr<IShellLinkW> link;
+    win::com_ptr<IPersistFile> persist;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
+        FAILED(persist->Load(win::to_wide(file).c_str(), STGM_READ))) {
+        return std::nullopt;
+    }
+    Link result;
+    wchar_t text[1024];
+    const auto read = [&text](HRESULT hr) { return SUCCEEDED(hr) ? win::from_wide_buffer(text, 1024) : "<failed>"; };
+    text[0] = 0;
+    result.path = read(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
+    text[0] = 0;
+    result.arguments = read(link->GetArguments(text, 1024));
+    text[0] = 0;
+    result.working_folder = read(link->GetWorkingDirectory(text, 1024));
+    text[0] = 0;
+    result.description = read(link->GetDescription(text, 1024));
+    text[0] = 0;
+    result.icon = read(link->GetIconLocation(text, 1024, &result.icon_index));
+    return result;
+}
+
+class ShortcutsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        // The files the links point at, as after the placement.
+        ASSERT_TRUE(test::copy_file_to(test::standin_exe(), installed_exe_path()));
+        ASSERT_TRUE(test::copy_file_to(test::standin_exe(), setup_copy_path()));
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    void expect_link_to_setup_copy(const std::string& file) {
+        SCOPED_TRACE(file);
+        const auto link = read_link(file);
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->path, setup_copy_path());
+        EXPECT_EQ(link->arguments, "");
+        EXPECT_EQ(link->working_folder, install_dir());
+        EXPECT_EQ(link->description, "Virelo");
+        EXPECT_EQ(link->icon, installed_exe_path());
+        EXPECT_EQ(link->icon_index, 0);
+    }
+
+    test::TestFolder folder_{"shortcuts"};
+    test::ScopedVariable test_mode_{L"DK_SETUP_TEST", win::to_wide(folder_.path())};
+};
+
+// The desktop shortcut is written only when the start-menu one was missing, so
+// a desktop shortcut the user deleted stays deleted.
+TEST_F(ShortcutsTest, DesktopShortcutOnlyWithoutAStartMenuShortcut) {
+    enum class State { absent, user_file, link };
+    struct Case {
+        const char* name;
+        State start_menu_before, desktop_before, desktop_after;
+    };
+    const Case cases[] = {
+        {"first install", State::absent, State::absent, State::link},
+        {"desktop shortcut deleted by the user", State::user_file, State::absent, State::absent},
+        {"both present", State::user_file, State::user_file, State::user_file},
+        {"start-menu shortcut deleted by the user", State::absent, State::user_file, State::link},
+    };
+    const std::string start_menu = start_menu_shortcut_path();
+    const std::string desktop = desktop_shortcut_path();
+    ASSERT_EQ(start_menu, folder_.file("StartMenu-Virelo.lnk"));
+    ASSERT_EQ(desktop, folder_.file("Desktop-Virelo.lnk"));
+    constexpr std::string_view user_text = "left by the user";
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        win::delete_file(start_menu);
+        win::delete_file(desktop);
+        if (c.start_menu_before == State::user_file) {
+            ASSERT_TRUE(test::write_text(start_menu, user_text));
+        }
+        if (c.desktop_before == State::user_file) {
+            ASSERT_TRUE(test::write_text(desktop, user_text));
+        }
+
+        create_shortcuts();
+
+        expect_link_to_setup_copy(start_menu);  // rewritten in every case
+        if (c.desktop_after == State::absent) {
+            EXPECT_FALSE(win::path_exists(desktop));
+        } else if (c.desktop_after == State::user_file) {
+            EXPECT_EQ(test::read_text(desktop), user_text);
+        } else {
+            expect_link_to_setup_copy(desktop);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace virelo
