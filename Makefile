@@ -37,7 +37,7 @@ test: build
 	exit $$status
 
 demo: build
-	scripts/demo
+	BUILD=$(BUILD) scripts/demo
 
 bench: build
 	scripts/bench
