@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <gtest/gtest.h>
 
 #include "setup/status_channel.h"
@@ -85,6 +87,32 @@ TEST_F(ProgressWindowTest, OnlyTheLatestUpdateIsKept) {
     post_status("Checking for updates\u2026", -1);
     pump_for(50);
     EXPECT_EQ(state().progress, -1);
+}
+
+// The process's commit charge (Wine leaves PrivateUsage at 0; PagefileUsage
+// is the same figure on Windows).
+SIZE_T committed_bytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PagefileUsage;
+}
+
+// Updates posted after the user closed the window are lost, and so must be
+// their texts: 64 MiB of them may not stay behind.
+TEST(StatusChannel, PostsToAClosedWindowLeaveNoText) {
+    HWND window = create_progress_window();
+    ASSERT_NE(window, nullptr);
+    DestroyWindow(window);
+    pump_for(0);
+    ASSERT_FALSE(IsWindow(main_window));
+
+    const std::string text(64 * 1024, 'x');
+    const SIZE_T before = committed_bytes();
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 1024; ++i) post_status(text, i);
+    post_done(main_window, Result::failure(text));
+    EXPECT_LT(committed_bytes() - before, 16u * 1024 * 1024);
 }
 
 // Paints into a memory bitmap and reads its pixels back.
