@@ -3,9 +3,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <objidl.h>
-#include <shlguid.h>
-#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
@@ -18,40 +15,12 @@
 #include "install/names.h"
 #include "install/shortcuts.h"
 #include "support/scoped_variable.h"
+#include "support/shell_link.h"
 #include "support/standin.h"
 #include "support/test_folder.h"
 
 namespace virelo {
 namespace {
-
-struct Link {
-    std::string path, arguments, working_folder, description, icon;
-    int icon_index = -1;
-};
-
-std::optional<Link> read_link(const std::string& file) {
-    win::com_ptr<IShellLinkW> link;
-    win::com_ptr<IPersistFile> persist;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
-        FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
-        FAILED(persist->Load(win::to_wide(file).c_str(), STGM_READ))) {
-        return std::nullopt;
-    }
-    Link result;
-    wchar_t text[1024];
-    const auto read = [&text](HRESULT hr) { return SUCCEEDED(hr) ? win::from_wide_buffer(text, 1024) : "<failed>"; };
-    text[0] = 0;
-    result.path = read(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
-    text[0] = 0;
-    result.arguments = read(link->GetArguments(text, 1024));
-    text[0] = 0;
-    result.working_folder = read(link->GetWorkingDirectory(text, 1024));
-    text[0] = 0;
-    result.description = read(link->GetDescription(text, 1024));
-    text[0] = 0;
-    result.icon = read(link->GetIconLocation(text, 1024, &result.icon_index));
-    return result;
-}
 
 class ShortcutsTest : public ::testing::Test {
 protected:
@@ -65,9 +34,9 @@ protected:
 
     void expect_link_to_setup_copy(const std::string& file) {
         SCOPED_TRACE(file);
-        const auto link = read_link(file);
+        const auto link = test::read_shell_link(file);
         ASSERT_TRUE(link);
-        EXPECT_EQ(link->path, setup_copy_path());
+        EXPECT_EQ(link->target, setup_copy_path());
         EXPECT_EQ(link->arguments, "");
         EXPECT_EQ(link->working_folder, install_dir());
         EXPECT_EQ(link->description, "Virelo");

@@ -100,9 +100,14 @@ void write_dword(std::string_view key, std::string_view name, DWORD value) {
 
 void delete_key_tree(std::string_view key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }
 
-std::vector<std::string> dump_tree(std::string_view key) {
+std::vector<std::string> dump_tree(std::string_view key) { return dump_tree(HKEY_CURRENT_USER, key); }
+
+std::vector<std::string> dump_tree(HKEY root, std::string_view key) {
     std::vector<std::string> lines;
-    if (auto handle = open(key, KEY_READ)) dump(handle.get(), std::string{key}, lines);
+    win::unique_hkey handle;
+    if (RegOpenKeyExW(root, win::to_wide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS) {
+        dump(handle.get(), std::string{key}, lines);
+    }
     std::sort(lines.begin(), lines.end());
     return lines;
 }

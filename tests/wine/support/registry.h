@@ -29,5 +29,7 @@ void delete_key_tree(std::string_view key);
 // Every key and value below `key`, one line each, sorted: for comparing a
 // subtree before and after a run.
 std::vector<std::string> dump_tree(std::string_view key);
+// The same below another root key (HKEY_LOCAL_MACHINE, say).
+std::vector<std::string> dump_tree(HKEY root, std::string_view key);
 
 }  // namespace virelo::test

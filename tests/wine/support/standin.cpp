@@ -2,6 +2,7 @@
 
 #include "common/path.h"
 #include "common/win/files.h"
+#include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "support/test_folder.h"
 
@@ -77,9 +78,28 @@ std::optional<RunningStandIn> start_standin(const std::string& exe, const RunOpt
     return standin;
 }
 
+namespace {
+
+// Read with write sharing: a stand-in that starts meanwhile must still be
+// able to open the file and append its line. A read that locked writers out
+// (as a plain whole-file read does) would lose that start.
+std::optional<std::string> read_shared(const std::string& file) {
+    const win::unique_file in{CreateFileW(win::to_wide(file).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!in) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(in.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+    return text;
+}
+
+}  // namespace
+
 std::vector<StartRecord> read_start_records(const std::string& file) {
     std::vector<StartRecord> records;
-    const auto text = read_text(file);
+    const auto text = read_shared(file);
     if (!text) return records;
     std::string_view rest = *text;
     while (!rest.empty()) {

@@ -1,0 +1,734 @@
+// The install pipeline as a whole, in test mode, against a release site in
+// the test process: for each kind of run, what it posts, what it leaves in
+// the install folder, the registry and the shortcuts, and what it starts.
+// The test program itself plays the setup program, so its own file becomes
+// the setup copy.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "child_processes.h"
+#include "common/win/files.h"
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+#include "install/names.h"
+#include "install/stop_app.h"
+#include "setup/pipeline.h"
+#include "setup/status_channel.h"
+#include "support/http_server.h"
+#include "support/registry.h"
+#include "support/shell_link.h"
+#include "support/scoped_variable.h"
+#include "support/signing.h"
+#include "support/standin.h"
+#include "support/test_folder.h"
+
+namespace virelo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::HttpConnection;
+using test::HttpRequest;
+
+constexpr char api_manifest[] = "/api/release?f=manifest";
+constexpr char api_sig[] = "/api/release?f=sig";
+constexpr char api_exe[] = "/api/release?f=exe";
+// Nothing listens on port 1 of the loopback address.
+constexpr char unreachable_site[] = "http://127.0.0.1:1/";
+
+constexpr char test_root[] = "Software\\VireloSetupTest";
+constexpr wchar_t dev_class[] = L"VireloDevWnd";
+constexpr char test_parameters[] = " --dev --offscreen --quit-after 4";
+
+constexpr char checking[] = "Checking for updates\u2026";
+constexpr char installing[] = "Installing\u2026";
+constexpr char starting[] = "Starting Virelo\u2026";
+
+constexpr char unreachable_error[] =
+    "Cannot reach the Virelo site (cannot reach the site). Check your internet connection and run the "
+    "installer again.";
+constexpr char signature_error[] =
+    "The release on the site failed the signature check, so it will not be installed. "
+    "Please report this to the Virelo developer.";
+constexpr char damaged_error[] = "The release description on the site is damaged.";
+constexpr char mismatch_error[] =
+    "The downloaded file does not match the signed release, so it will not be installed. Please try again later.";
+constexpr char refused_error[] =
+    "Virelo is running and did not close. Quit it (tray icon \u2192 Exit) and run the installer again.";
+constexpr char not_replaced_error[] = "Could not replace the old version of Virelo.";
+constexpr char not_started_error[] = "Virelo is installed but did not start.";
+
+// Long enough for the stand-in to close by itself; a refusing one gets less.
+constexpr CloseTiming patient_close{.attempts = 100, .wait_ms = 3000, .pause_ms = 20};
+constexpr CloseTiming short_close{.attempts = 5, .wait_ms = 100, .pause_ms = 10};
+constexpr SwapTiming quick_swap{.attempts = 20, .pause_ms = 10};
+
+Bytes file_bytes(const std::string& path) { return win::read_file(path).value_or(Bytes{}); }
+
+std::string own_path() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return win::from_wide({path, length});
+}
+
+// A release site that publishes one release through the release API and
+// records what it was asked for. Anything else gets a 404.
+class SiteFixture {
+public:
+    // The executable under a manifest signed with the demo key.
+    void publish(const Bytes& executable, std::string_view version) {
+        const std::string manifest = test::manifest_for(executable, version);
+        serve(api_manifest, manifest);
+        serve(api_sig, test::demo_signature(manifest));
+        serve(api_exe, {executable.begin(), executable.end()});
+    }
+    // One answer replaced, for releases the publisher's tool would not make.
+    void serve(const std::string& target, std::string body) {
+        std::lock_guard lock{mutex_};
+        bodies_[target] = std::move(body);
+    }
+
+    std::string url() const { return server_.url(); }
+    std::vector<std::string> targets() const { return server_.targets(); }
+
+private:
+    void answer(const HttpRequest& request, HttpConnection& connection) {
+        std::optional<std::string> body;
+        {
+            std::lock_guard lock{mutex_};
+            if (auto it = bodies_.find(request.target); it != bodies_.end()) body = it->second;
+        }
+        connection.send(body ? test::http_response(200, *body) : test::http_response(404, "not found"));
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, std::string> bodies_;
+    test::HttpServer server_{[this](const HttpRequest& r, HttpConnection& c) { answer(r, c); }};  // stops first
+};
+
+struct Posted {
+    std::string text;
+    std::int32_t progress;
+    bool operator==(const Posted&) const = default;
+};
+
+void PrintTo(const Posted& posted, std::ostream* out) { *out << '"' << posted.text << "\" " << posted.progress; }
+
+// Stands in for the progress window: a message-only window on the test thread
+// that keeps every status update, in the order the pipeline posted them.
+class StatusRecorder {
+public:
+    StatusRecorder() {
+        static const ATOM window_class = [] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = procedure;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"VireloPipelineStatus";
+            return RegisterClassW(&wc);
+        }();
+        window_ = CreateWindowExW(0, MAKEINTATOM(window_class), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        main_window = window_;
+    }
+    StatusRecorder(const StatusRecorder&) = delete;
+    StatusRecorder& operator=(const StatusRecorder&) = delete;
+    ~StatusRecorder() {
+        deliver();  // frees the texts still queued
+        main_window = nullptr;
+        DestroyWindow(window_);
+    }
+
+    bool ok() const { return window_ != nullptr; }
+
+    // Everything posted since the last call.
+    std::vector<Posted> take() {
+        deliver();
+        return std::exchange(posted_, {});
+    }
+
+private:
+    // The pipeline ran on this thread, so its posts wait in this queue (unless
+    // a modal loop inside a shell call already delivered them).
+    void deliver() {
+        MSG msg;
+        while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        if (message == WM_SETUP_STATUS) {
+            auto* self = reinterpret_cast<StatusRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+            std::string text = take_posted_text(lparam);
+            if (self) self->posted_.push_back({std::move(text), static_cast<std::int32_t>(wparam)});
+            return 0;
+        }
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+
+    HWND window_ = nullptr;
+    std::vector<Posted> posted_;
+};
+
+// The updates of a run with the download's progress lines taken out; those
+// are checked for their form on the way: "… {done} of {total} MB", rising.
+struct StatusSummary {
+    std::vector<Posted> steps;
+    std::size_t progress_lines = 0;
+    std::int32_t last_progress = -1;
+};
+
+StatusSummary summarise(const std::vector<Posted>& posted, std::string_view version, std::uint64_t size) {
+    const std::string downloading = "Downloading Virelo " + std::string{version} + "\u2026";
+    const std::string total = " of " + std::to_string((size + 1048575) / 1048576) + " MB";
+    StatusSummary summary;
+    for (const Posted& p : posted) {
+        if (p.text.size() <= downloading.size() || p.text.rfind(downloading, 0) != 0) {
+            summary.steps.push_back(p);
+            continue;
+        }
+        EXPECT_TRUE(p.text.ends_with(total)) << p.text;
+        EXPECT_GE(p.progress, summary.last_progress) << p.text;
+        ++summary.progress_lines;
+        summary.last_progress = p.progress;
+    }
+    return summary;
+}
+
+// A run that downloads and installs `version`: "Checking for updates…",
+// "Downloading Virelo {version}…" at 0, the progress lines rising to 1000,
+// then "Installing…" and "Starting Virelo…".
+void expect_install_statuses(const std::vector<Posted>& posted, std::string_view version, std::uint64_t size) {
+    const StatusSummary summary = summarise(posted, version, size);
+    EXPECT_EQ(summary.steps, (std::vector<Posted>{{checking, -1},
+                                                   {"Downloading Virelo " + std::string{version} + "\u2026", 0},
+                                                   {installing, 1000},
+                                                   {starting, 1000}}));
+    EXPECT_GE(summary.progress_lines, 1u);
+    EXPECT_EQ(summary.last_progress, 1000);
+    // Every progress line lies between the first download text and "Installing…".
+    ASSERT_EQ(posted.size(), summary.progress_lines + 4);
+    EXPECT_EQ(posted[1].progress, 0);
+    EXPECT_EQ(posted[posted.size() - 2].text, installing);
+}
+
+std::optional<std::string> link_target(const std::string& file) {
+    const auto link = test::read_shell_link(file);
+    return link ? std::optional<std::string>{link->target} : std::nullopt;
+}
+
+// Dates a file back to 2001, so a rewrite shows in its last-write time.
+void backdate(const std::string& path) {
+    const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    SYSTEMTIME then{};
+    then.wYear = 2001;
+    then.wMonth = 2;
+    then.wDay = 3;
+    FILETIME time{};
+    SystemTimeToFileTime(&then, &time);
+    SetFileTime(file.get(), nullptr, nullptr, &time);
+}
+
+std::uint64_t last_write(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(win::to_wide(path).c_str(), GetFileExInfoStandard, &data);
+    return (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// The values directly in a key.
+std::size_t value_count(std::string_view key) {
+    std::size_t count = 0;
+    for (const auto& line : test::dump_tree(key)) count += line.rfind(std::string{key} + " : ", 0) == 0;
+    return count;
+}
+
+class PipelineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        test::delete_key_tree(test_root);
+        ASSERT_TRUE(status_.ok());
+        ASSERT_FALSE(v1_.empty()) << "the stand-ins are not built";
+        ASSERT_FALSE(v2_.empty());
+        ASSERT_NE(v1_, v2_);
+    }
+    void TearDown() override {
+        end_processes_by_image_path(installed_exe_path());
+        test::delete_key_tree(test_root);
+        CoUninitialize();
+    }
+
+    Result run(std::string site, const CloseTiming& close = patient_close) {
+        PipelineOptions options;
+        options.args = {own_path(), "--site", std::move(site)};
+        options.close_timing = close;
+        options.swap_timing = quick_swap;
+        return run_install(options);
+    }
+
+    // An earlier installation, as far as its executable goes.
+    void install(const Bytes& executable) {
+        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_EQ(win::write_file(installed_exe_path(), executable), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+
+    // The installed executable running with its window, without a time limit.
+    std::optional<test::RunningStandIn> start_installed(test::EnvChanges env = {}) {
+        return test::start_standin(installed_exe_path(), test::standin_options({"--dev", "--offscreen"}, env),
+                                   dev_class);
+    }
+
+    std::vector<test::StartRecord> starts() const { return test::read_start_records(record_); }
+
+    // The last start was the pipeline's: the installed executable with the
+    // test parameters, in the install folder.
+    void expect_started_by_the_pipeline(std::size_t count) {
+        const auto records = test::wait_for_start_records(record_, count, 10000);
+        ASSERT_EQ(records.size(), count);
+        const auto& last = records.back();
+        EXPECT_TRUE(last.command_line.ends_with(test_parameters)) << last.command_line;
+        EXPECT_NE(last.command_line.find(installed_exe_path()), std::string::npos) << last.command_line;
+        EXPECT_EQ(last.working_folder, install_dir());
+    }
+
+    // ShellExecuteW has created the process by the time it returns, so a
+    // start by the pipeline shows at once as a child of this process (its
+    // name may still be empty while it starts). Wine's desktop process is a
+    // child too; the stand-ins the test started itself are `own`.
+    void expect_nothing_started(std::vector<DWORD> own = {}) {
+        std::vector<std::string> started;
+        for (const auto& child : test::child_processes(GetCurrentProcessId())) {
+            const bool app = child.exe_name.empty() || _stricmp(child.exe_name.c_str(), "Virelo.exe") == 0;
+            if (app && std::find(own.begin(), own.end(), child.id) == own.end()) {
+                started.push_back(child.exe_name + " " + child.command_line);
+            }
+        }
+        EXPECT_EQ(started, std::vector<std::string>{});
+        EXPECT_EQ(starts().size(), own.size());
+    }
+
+    // Steps 9 to 12 of a run that got past the placement.
+    void expect_installation(const Bytes& executable, std::string_view version) {
+        EXPECT_EQ(test::list_files(install_dir()),
+                  (std::vector<std::string>{"Virelo.exe", "VireloSetup.exe", "version.txt"}));
+        EXPECT_EQ(file_bytes(installed_exe_path()), executable);
+        EXPECT_EQ(file_bytes(setup_copy_path()), file_bytes(own_path()));
+        EXPECT_EQ(test::read_text(version_file_path()), version);
+        EXPECT_EQ(link_target(start_menu_shortcut_path()), setup_copy_path());
+
+        const std::string key = uninstall_key();
+        EXPECT_EQ(test::read_string(key, "DisplayName"), "Virelo");
+        EXPECT_EQ(test::read_string(key, "DisplayVersion"), version);
+        EXPECT_EQ(test::read_string(key, "Publisher"), "Halvik");
+        EXPECT_EQ(test::read_string(key, "DisplayIcon"), installed_exe_path());
+        EXPECT_EQ(test::read_string(key, "InstallLocation"), install_dir());
+        EXPECT_EQ(test::read_string(key, "UninstallString"), "\"" + setup_copy_path() + "\" --uninstall");
+        EXPECT_EQ(test::read_dword(key, "NoModify"), 1u);
+        EXPECT_EQ(test::read_dword(key, "NoRepair"), 1u);
+        EXPECT_EQ(test::read_dword(key, "EstimatedSize"), executable.size() / 1024 + 400);
+        EXPECT_EQ(value_count(key), 9u);
+        EXPECT_EQ(test::read_string(launcher_key(), "Site"), site_.url());
+    }
+
+    // Nothing of steps 9 to 12 happened.
+    void expect_no_registration() {
+        EXPECT_FALSE(win::path_exists(version_file_path()));
+        EXPECT_FALSE(win::path_exists(setup_copy_path()));
+        EXPECT_FALSE(win::path_exists(start_menu_shortcut_path()));
+        EXPECT_FALSE(win::path_exists(desktop_shortcut_path()));
+        EXPECT_FALSE(test::key_exists(uninstall_key()));
+    }
+
+    test::TestFolder folder_{"pipeline"};
+    test::ScopedVariable test_mode_{L"DK_SETUP_TEST", win::to_wide(folder_.path())};
+    const std::string record_ = folder_.file("starts.txt");
+    // Every stand-in started during the test inherits it, through the shell too.
+    test::ScopedVariable record_variable_{L"VIRELO_STANDIN_RECORD", win::to_wide(record_)};
+    StatusRecorder status_;
+    SiteFixture site_;
+    const Bytes v1_ = file_bytes(test::standin_exe());
+    const Bytes v2_ = file_bytes(test::standin_next_exe());
+};
+
+TEST_F(PipelineTest, FirstInstall) {
+    site_.publish(v1_, "1.0.0");
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+
+    expect_install_statuses(status_.take(), "1.0.0", v1_.size());
+    expect_installation(v1_, "1.0.0");
+    EXPECT_EQ(link_target(desktop_shortcut_path()), setup_copy_path());
+    EXPECT_EQ(site_.targets(), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
+    expect_started_by_the_pipeline(1);
+    EXPECT_NE(test::wait_for_window(dev_class, 10000), nullptr);
+}
+
+TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
+    site_.publish(v1_, "1.0.0");
+    ASSERT_TRUE(run(site_.url()).ok());
+    (void)status_.take();
+    // The first run's start quits by itself; a copy without time limit shows
+    // whether anything asks it to close.
+    end_processes_by_image_path(installed_exe_path());
+    auto app = start_installed();
+    ASSERT_TRUE(app);
+    const HWND app_window = app->wait_for_window(dev_class, 1000);
+    ASSERT_NE(app_window, nullptr);
+    const std::size_t starts_before = starts().size();
+
+    // What the next run must restore, and the desktop shortcut it must not.
+    ASSERT_TRUE(win::delete_file(version_file_path()));
+    ASSERT_TRUE(win::delete_file(desktop_shortcut_path()));
+    test::delete_key_tree(uninstall_key());
+    test::delete_key_tree(launcher_key());
+    backdate(start_menu_shortcut_path());
+    const std::uint64_t shortcut_written = last_write(start_menu_shortcut_path());
+    const std::size_t requests_before = site_.targets().size();
+
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+
+    EXPECT_EQ(status_.take(), (std::vector<Posted>{{checking, -1}, {starting, 1000}}));
+    const auto targets = site_.targets();
+    EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()),
+              (std::vector<std::string>{api_manifest, api_sig}));
+    expect_installation(v1_, "1.0.0");
+    EXPECT_NE(last_write(start_menu_shortcut_path()), shortcut_written);
+    EXPECT_FALSE(win::path_exists(desktop_shortcut_path()));
+    expect_started_by_the_pipeline(starts_before + 1);
+    // A close request would have been handled by now (the pipeline would
+    // even have waited for the exit).
+    EXPECT_TRUE(app->running());
+    EXPECT_TRUE(IsWindow(app_window)) << "the running copy was asked to close";
+}
+
+TEST_F(PipelineTest, UpdateClosesTheRunningCopyAndStartsTheNewOne) {
+    install(v1_);
+    auto old_app = start_installed();
+    ASSERT_TRUE(old_app);
+    site_.publish(v2_, "1.1.0");
+
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+
+    expect_install_statuses(status_.take(), "1.1.0", v2_.size());
+    EXPECT_EQ(old_app->wait_for_exit(5000), 0u) << "closed on request, not ended";
+    expect_installation(v2_, "1.1.0");
+    expect_started_by_the_pipeline(2);
+    // The copy that runs now is the new release.
+    const HWND window = test::wait_for_window(dev_class, 10000);
+    ASSERT_NE(window, nullptr);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    EXPECT_EQ(win::from_wide_buffer(title, 64), "Virelo 1.1.0");
+}
+
+// Placement failures end the run with the installed executable untouched and
+// nothing started; the site recorded before them stays.
+TEST_F(PipelineTest, CopyThatRefusesToCloseKeepsItsExecutable) {
+    install(v1_);
+    auto app = start_installed({{"VIRELO_STANDIN_IGNORE_CLOSE", "1"}});
+    ASSERT_TRUE(app);
+    site_.publish(v2_, "1.1.0");
+
+    const Result result = run(site_.url(), short_close);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), refused_error);
+
+    const auto posted = status_.take();
+    ASSERT_FALSE(posted.empty());
+    EXPECT_EQ(posted.back(), (Posted{installing, 1000}));
+    EXPECT_TRUE(app->running());
+    EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"Virelo.exe"}) << "staged file deleted";
+    EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+    expect_no_registration();
+    EXPECT_EQ(test::read_string(launcher_key(), "Site"), site_.url());
+    expect_nothing_started({app->id()});
+}
+
+TEST_F(PipelineTest, ExecutableHeldOpenIsNotReplaced) {
+    install(v1_);
+    // Held by this process, as another program would: a replacing rename and a
+    // delete both fail while it is open. (A stand-in holding its own file lets
+    // go of it when it is closed before the swap.)
+    const win::unique_file held{CreateFileW(win::to_wide(installed_exe_path()).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    ASSERT_TRUE(held);
+    site_.publish(v2_, "1.1.0");
+
+    const Result result = run(site_.url());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), not_replaced_error);
+
+    const auto posted = status_.take();
+    ASSERT_FALSE(posted.empty());
+    EXPECT_EQ(posted.back(), (Posted{installing, 1000}));
+    EXPECT_EQ(test::list_files(install_dir()), (std::vector<std::string>{"Virelo.exe", "Virelo.exe.new"}));
+    EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+    EXPECT_EQ(file_bytes(staged_exe_path()), v2_);
+    expect_no_registration();
+    expect_nothing_started();
+}
+
+// Runs that end before anything is placed: the release phase and the download.
+TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
+    const std::string damaged = "{\"app\": \"virelo\", \"version\": \"1.1.0\", \"file\": \"Virelo.exe\", \"size\": 3, "
+                                "\"sha256\": \"" + std::string(64, 'a') + "\"}";
+    Bytes same_size_other_bytes = v2_;
+    same_size_other_bytes[same_size_other_bytes.size() / 2] ^= 0x5A;
+
+    struct Case {
+        const char* name;
+        bool installed;
+        std::function<std::string(SiteFixture&)> arrange;  // gives the site to run against
+        std::optional<std::string> error;                  // nothing: success
+        bool downloads;
+        bool starts_installed_copy;
+        bool records_site;
+    };
+    const auto unreachable = [](SiteFixture&) { return std::string{unreachable_site}; };
+    const auto bad_signature = [&](SiteFixture& s) {
+        s.publish(v2_, "1.1.0");
+        s.serve(api_sig, test::demo_signature("another manifest"));
+        return s.url();
+    };
+    const auto damaged_manifest = [&](SiteFixture& s) {
+        s.serve(api_manifest, damaged);
+        s.serve(api_sig, test::demo_signature(damaged));
+        return s.url();
+    };
+    const auto other_bytes = [&](SiteFixture& s) {
+        s.publish(v2_, "1.1.0");
+        s.serve(api_exe, {same_size_other_bytes.begin(), same_size_other_bytes.end()});
+        return s.url();
+    };
+    const Case cases[] = {
+        {"unreachable, installed", true, unreachable, std::nullopt, false, true, false},
+        {"unreachable, not installed", false, unreachable, unreachable_error, false, false, false},
+        {"signature fails, installed", true, bad_signature, signature_error, false, true, false},
+        {"signature fails, not installed", false, bad_signature, signature_error, false, false, false},
+        {"damaged manifest, installed", true, damaged_manifest, damaged_error, false, false, false},
+        {"download mismatch, installed", true, other_bytes, mismatch_error, true, false, true},
+        {"download mismatch, not installed", false, other_bytes, mismatch_error, true, false, true},
+    };
+    constexpr char earlier_site[] = "https://earlier.example/";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+        test::write_string(launcher_key(), "Site", earlier_site);
+        if (c.installed) install(v1_);
+        SiteFixture site;
+        const std::string url = c.arrange(site);
+        (void)status_.take();
+
+        const Result result = run(url);
+        if (c.error) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), *c.error);
+        } else {
+            EXPECT_TRUE(result.ok()) << result.error();
+        }
+
+        const StatusSummary summary = summarise(status_.take(), "1.1.0", v2_.size());
+        std::vector<Posted> steps{{checking, -1}};
+        if (c.downloads) steps.push_back({"Downloading Virelo 1.1.0\u2026", 0});
+        EXPECT_EQ(summary.steps, steps);
+        if (c.downloads) {
+            EXPECT_EQ(summary.last_progress, 1000);
+            EXPECT_EQ(site.targets(), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
+        }
+
+        if (c.installed) {
+            EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"Virelo.exe"});
+            EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+        } else {
+            EXPECT_FALSE(win::path_exists(install_dir()));
+        }
+        expect_no_registration();
+        EXPECT_EQ(test::read_string(launcher_key(), "Site"), c.records_site ? url : earlier_site);
+        if (c.starts_installed_copy) {
+            expect_started_by_the_pipeline(1);
+        } else {
+            expect_nothing_started();
+        }
+    }
+}
+
+// A release whose executable the shell cannot start: every file and value is
+// in place, and the run still fails.
+TEST_F(PipelineTest, ReleaseThatDoesNotStartIsReported) {
+    const std::string text = "This is a text file, not a program.\r\n";
+    const Bytes not_a_program(text.begin(), text.end());
+    site_.publish(not_a_program, "1.1.0");
+
+    const Result result = run(site_.url());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), not_started_error);
+
+    expect_install_statuses(status_.take(), "1.1.0", not_a_program.size());
+    expect_installation(not_a_program, "1.1.0");
+    expect_nothing_started();
+}
+
+// ---- isolation -------------------------------------------------------------
+
+// Every folder and file below `folder`, each file with its size and last-write
+// time, except the subtree `skip`. Links are listed, never followed.
+void list_tree(const std::wstring& folder, const std::wstring& skip, std::vector<std::string>& out) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (_wcsicmp(path.c_str(), skip.c_str()) == 0) continue;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            out.push_back(win::from_wide(path) + "\\");
+            list_tree(path, skip, out);
+        } else {
+            const std::uint64_t size = (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+            const std::uint64_t written =
+                (std::uint64_t{entry.ftLastWriteTime.dwHighDateTime} << 32) | entry.ftLastWriteTime.dwLowDateTime;
+            out.push_back(win::from_wide(path) + " " + std::to_string(size) + " " + std::to_string(written));
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+// The names of the subkeys of a key.
+std::vector<std::string> subkeys(HKEY root, const std::string& key) {
+    std::vector<std::string> names;
+    win::unique_hkey handle;
+    if (RegOpenKeyExW(root, win::to_wide(key).c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS) return names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(handle.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(win::from_wide({name, length}));
+    }
+    return names;
+}
+
+// What a run could change in the prefix, one line per key, value, folder and
+// file: all of HKEY_CURRENT_USER but the test key; HKEY_LOCAL_MACHINE, where
+// a per-user program must never write, but for its class registrations
+// (half of the hive and most of the time, and no name of this program); and
+// drive C: without the test folder.
+std::vector<std::string> prefix_state(const std::string& test_folder) {
+    std::vector<std::string> lines;
+    const auto add = [&lines](const char* hive, std::vector<std::string> dump) {
+        for (auto& line : dump) lines.push_back(hive + line);
+    };
+    for (const auto& key : subkeys(HKEY_CURRENT_USER, "")) {
+        if (key == "Software") continue;
+        add("HKCU\\", test::dump_tree(HKEY_CURRENT_USER, key));
+    }
+    for (const auto& key : subkeys(HKEY_CURRENT_USER, "Software")) {
+        if (key == "VireloSetupTest") continue;
+        add("HKCU\\", test::dump_tree(HKEY_CURRENT_USER, "Software\\" + key));
+    }
+    for (const auto& key : subkeys(HKEY_LOCAL_MACHINE, "")) {
+        if (key == "Software") continue;
+        add("HKLM\\", test::dump_tree(HKEY_LOCAL_MACHINE, key));
+    }
+    for (const auto& key : subkeys(HKEY_LOCAL_MACHINE, "Software")) {
+        if (key == "Classes") continue;
+        add("HKLM\\", test::dump_tree(HKEY_LOCAL_MACHINE, "Software\\" + key));
+    }
+    list_tree(L"C:", win::to_wide(test_folder), lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// Lines only in `a`.
+std::vector<std::string> missing_from(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    std::vector<std::string> result;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(result));
+    return result;
+}
+
+// The real setup program in test mode, run as a process: a first install and
+// an update of the running application by the downloaded program, then a run
+// of the setup copy from the install folder, as a shortcut starts it, that
+// finds the installation current.
+class IsolationTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::delete_key_tree(test_root); }
+    void TearDown() override {
+        end_processes_by_image_path(installed_exe_path());
+        test::delete_key_tree(test_root);
+    }
+
+    test::TestFolder folder_{"isolation"};
+    test::ScopedVariable test_mode_{L"DK_SETUP_TEST", win::to_wide(folder_.path())};
+    const std::string record_ = folder_.file("starts.txt");
+    test::ScopedVariable record_variable_{L"VIRELO_STANDIN_RECORD", win::to_wide(record_)};
+};
+
+TEST_F(IsolationTest, TestModeRunsChangeNothingOutsideTheirNames) {
+    // Wine sets up its display (the video device's keys, the session's
+    // system parameters) for the first program of a session that uses the
+    // window system. That is done here, before the first snapshot.
+    DestroyWindow(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+    const Bytes v1 = file_bytes(test::standin_exe());
+    const Bytes v2 = file_bytes(test::standin_next_exe());
+    SiteFixture site;
+    const auto before = prefix_state(folder_.path());
+
+    struct Stage {
+        const char* name;
+        const Bytes* published;
+        const char* version;
+        bool from_setup_copy;
+    };
+    const Stage stages[] = {
+        {"first install", &v1, "1.0.0", false},
+        {"update", &v2, "1.1.0", false},
+        {"current, through the setup copy", &v2, "1.1.0", true},
+    };
+    std::size_t starts = 0;
+    for (const Stage& stage : stages) {
+        SCOPED_TRACE(stage.name);
+        site.publish(*stage.published, stage.version);
+        test::RunOptions options;
+        options.args = {"--site", site.url()};
+        if (stage.from_setup_copy) options.working_folder = install_dir();
+        const test::RunResult result =
+            test::run_program(stage.from_setup_copy ? setup_copy_path() : test::setup_exe(), options);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timed_out);
+        EXPECT_EQ(test::read_text(folder_.file("setup-error.txt")), std::nullopt);
+        EXPECT_EQ(file_bytes(installed_exe_path()), *stage.published);
+        EXPECT_EQ(test::wait_for_start_records(record_, ++starts, 10000).size(), starts);
+        // Up, so that the next stage finds it running.
+        EXPECT_NE(test::wait_for_window(dev_class, 10000), nullptr);
+    }
+    EXPECT_EQ(file_bytes(setup_copy_path()), file_bytes(test::setup_exe()));
+    end_processes_by_image_path(installed_exe_path());
+
+    const auto after = prefix_state(folder_.path());
+    EXPECT_EQ(missing_from(after, before), std::vector<std::string>{}) << "added or changed";
+    EXPECT_EQ(missing_from(before, after), std::vector<std::string>{}) << "removed or changed";
+}
+
+}  // namespace
+}  // namespace virelo

@@ -1,0 +1,38 @@
+#include "support/shell_link.h"
+
+#include <windows.h>
+#include <objidl.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
+
+namespace virelo::test {
+
+std::optional<ShellLink> read_shell_link(const std::string& file) {
+    win::com_ptr<IShellLinkW> link;
+    win::com_ptr<IPersistFile> persist;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
+        FAILED(persist->Load(win::to_wide(file).c_str(), STGM_READ))) {
+        return std::nullopt;
+    }
+    ShellLink result;
+    wchar_t text[1024];
+    // Each getter fills `text`; a failed one leaves a marker instead.
+    const auto read = [&text](HRESULT hr) { return SUCCEEDED(hr) ? win::from_wide_buffer(text, 1024) : "<failed>"; };
+    text[0] = 0;
+    result.target = read(link->GetPath(text, 1024, nullptr, SLGP_RAWPATH));
+    text[0] = 0;
+    result.arguments = read(link->GetArguments(text, 1024));
+    text[0] = 0;
+    result.working_folder = read(link->GetWorkingDirectory(text, 1024));
+    text[0] = 0;
+    result.description = read(link->GetDescription(text, 1024));
+    text[0] = 0;
+    result.icon = read(link->GetIconLocation(text, 1024, &result.icon_index));
+    return result;
+}
+
+}  // namespace virelo::test
