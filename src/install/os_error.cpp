@@ -6,21 +6,13 @@
 namespace virelo {
 namespace {
 
-// The buffer FormatMessageW allocates for the text.
-struct local_memory_traits {
-    using type = wchar_t*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type p) noexcept { ::LocalFree(p); }
-};
-using unique_local_text = win::unique_resource<local_memory_traits>;
-
 // Codes without an entry in the system table still get a readable sentence.
 constexpr std::string_view unknown_error_text = "Unknown error";
 
 }  // namespace
 
 std::string os_error_detail(DWORD code) {
-    unique_local_text buffer;
+    win::unique_local<wchar_t*> buffer;  // allocated by FormatMessageW
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
         0, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);

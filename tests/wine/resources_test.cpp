@@ -16,6 +16,7 @@
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "support/process.h"
+#include "window/gdi.h"
 
 namespace virelo {
 namespace {
@@ -25,25 +26,10 @@ struct module_traits {
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::FreeLibrary(h); }
 };
-struct icon_traits {
-    using type = HICON;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::DestroyIcon(h); }
-};
-struct dc_traits {
-    using type = HDC;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::DeleteDC(h); }
-};
-struct bitmap_traits {
-    using type = HBITMAP;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::DeleteObject(h); }
-};
 using unique_module = win::unique_resource<module_traits>;
-using unique_icon = win::unique_resource<icon_traits>;
-using unique_dc = win::unique_resource<dc_traits>;
-using unique_bitmap = win::unique_resource<bitmap_traits>;
+using win::unique_icon;
+using unique_dc = win::unique_memory_dc;
+using unique_bitmap = win::unique_gdi_object;
 
 std::wstring setup_path() { return win::to_wide(test::setup_exe()); }
 

@@ -7,19 +7,10 @@
 #include "common/win/wide.h"
 
 namespace virelo::win {
-namespace {
-
-struct local_traits {
-    using type = LPWSTR*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type p) noexcept { ::LocalFree(p); }
-};
-
-}  // namespace
 
 std::vector<std::string> command_line_arguments() {
     int count = 0;
-    unique_resource<local_traits> argv{CommandLineToArgvW(GetCommandLineW(), &count)};
+    unique_local<LPWSTR*> argv{CommandLineToArgvW(GetCommandLineW(), &count)};
     std::vector<std::string> args;
     if (!argv) return args;
     args.reserve(static_cast<std::size_t>(count));

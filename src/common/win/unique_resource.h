@@ -60,9 +60,18 @@ struct hkey_traits {
     static void close(type h) noexcept { ::RegCloseKey(h); }
 };
 
+template <typename T>
+struct local_memory_traits {  // buffers the system allocates for the caller
+    using type = T;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::LocalFree(p); }
+};
+
 using unique_handle = unique_resource<handle_traits>;
 using unique_file = unique_resource<file_handle_traits>;
 using unique_hkey = unique_resource<hkey_traits>;
+template <typename T>
+using unique_local = unique_resource<local_memory_traits<T>>;
 
 // A COM interface pointer that is released when it leaves scope.
 template <typename T>
