@@ -193,6 +193,17 @@ TEST(ProgressPaint, NormalLookMatchesTheLayout) {
     }
 }
 
+// What a paint shows comes from the posted updates: the latest text and value.
+TEST_F(ProgressWindowTest, PaintShowsTheLatestPostedProgress) {
+    post_status("Downloading Virelo 2.0\u2026 0 of 5 MB", 0);
+    post_status("Downloading Virelo 2.0\u2026 2 of 5 MB", 500);
+    pump_for(50);
+    Canvas canvas{500, 160};
+    draw_progress_content(canvas.dc(), state(), 500, 160, 0);
+    EXPECT_EQ(canvas.at(289, 115), fill);
+    EXPECT_EQ(canvas.at(290, 115), track);
+}
+
 TEST(ProgressPaint, SweepMovesWithTheTickCount) {
     // s = (tick / 4) mod (W - 8) = 492; at s = 200 the fill spans 104+80 .. 104+200.
     Canvas canvas{500, 160};
