@@ -230,25 +230,6 @@ std::optional<std::string> link_target(const std::string& file) {
     return link ? std::optional<std::string>{link->target} : std::nullopt;
 }
 
-// Dates a file back to 2001, so a rewrite shows in its last-write time.
-void backdate(const std::string& path) {
-    const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    SYSTEMTIME then{};
-    then.wYear = 2001;
-    then.wMonth = 2;
-    then.wDay = 3;
-    FILETIME time{};
-    SystemTimeToFileTime(&then, &time);
-    SetFileTime(file.get(), nullptr, nullptr, &time);
-}
-
-std::uint64_t last_write(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExW(win::to_wide(path).c_str(), GetFileExInfoStandard, &data);
-    return (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
-}
-
 // The values directly in a key.
 std::size_t value_count(std::string_view key) {
     std::size_t count = 0;
@@ -395,8 +376,8 @@ TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
     ASSERT_TRUE(win::delete_file(desktop_shortcut_path()));
     test::delete_key_tree(uninstall_key());
     test::delete_key_tree(launcher_key());
-    backdate(start_menu_shortcut_path());
-    const std::uint64_t shortcut_written = last_write(start_menu_shortcut_path());
+    test::backdate(start_menu_shortcut_path());
+    const std::uint64_t shortcut_written = test::last_write(start_menu_shortcut_path());
     const std::size_t requests_before = site_.targets().size();
 
     const Result result = run(site_.url());
@@ -407,7 +388,7 @@ TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
     EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()),
               (std::vector<std::string>{api_manifest, api_sig}));
     expect_installation(v1_, "1.0.0");
-    EXPECT_NE(last_write(start_menu_shortcut_path()), shortcut_written);
+    EXPECT_NE(test::last_write(start_menu_shortcut_path()), shortcut_written);
     EXPECT_FALSE(win::path_exists(desktop_shortcut_path()));
     expect_started_by_the_pipeline(starts_before + 1);
     // A close request would have been handled by now (the pipeline would

@@ -46,29 +46,6 @@ bool put_file(const std::string& path, const Bytes& bytes) {
     return win::write_file(path, bytes) == ERROR_SUCCESS;
 }
 
-FILETIME last_write(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExW(win::to_wide(path).c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
-}
-
-bool operator==(const FILETIME& a, const FILETIME& b) {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
-// Dates a file back to 2001, so any rewrite shows in its last-write time.
-void backdate(const std::string& path) {
-    const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    SYSTEMTIME then{};
-    then.wYear = 2001;
-    then.wMonth = 2;
-    then.wDay = 3;
-    FILETIME time{};
-    SystemTimeToFileTime(&then, &time);
-    SetFileTime(file.get(), nullptr, nullptr, &time);
-}
-
 // Receives the status updates in place of the progress window.
 class StatusSink {
 public:
@@ -282,11 +259,11 @@ TEST_F(PlacementTest, SetupCopyIsRefreshedOnlyWhenItDiffers) {
         SCOPED_TRACE(c.name);
         win::delete_tree(install_dir());
         ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
-        FILETIME written_before{};
+        std::uint64_t written_before = 0;
         if (c.before) {
             ASSERT_TRUE(put_file(copy, *c.before));
-            backdate(copy);
-            written_before = last_write(copy);
+            test::backdate(copy);
+            written_before = test::last_write(copy);
         }
 
         place_setup_copy_from(c.own_path);
@@ -295,7 +272,7 @@ TEST_F(PlacementTest, SetupCopyIsRefreshedOnlyWhenItDiffers) {
         } else {
             ASSERT_TRUE(c.before);
             EXPECT_EQ(file_bytes(copy), *c.before);
-            EXPECT_TRUE(last_write(copy) == written_before);
+            EXPECT_EQ(test::last_write(copy), written_before);
         }
     }
 }

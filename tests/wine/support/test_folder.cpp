@@ -6,6 +6,7 @@
 
 #include "common/path.h"
 #include "common/win/files.h"
+#include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 
 namespace virelo::test {
@@ -59,5 +60,23 @@ bool write_text(const std::string& path, std::string_view text) {
 }
 
 bool file_exists(const std::string& path) { return win::path_exists(path); }
+
+std::uint64_t last_write(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(win::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+void backdate(const std::string& path) {
+    const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    SYSTEMTIME then{};
+    then.wYear = 2001;
+    then.wMonth = 2;
+    then.wDay = 3;
+    FILETIME time{};
+    SystemTimeToFileTime(&then, &time);
+    SetFileTime(file.get(), nullptr, nullptr, &time);
+}
 
 }  // namespace virelo::test

@@ -1,6 +1,7 @@
 #pragma once
 // A private folder for one test inside the prefix, removed afterwards.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,10 @@ std::vector<std::string> list_files(const std::string& folder);
 std::optional<std::string> read_text(const std::string& path);
 bool write_text(const std::string& path, std::string_view text);
 bool file_exists(const std::string& path);
+
+// The file's last-write time (0 when it cannot be read), and a way to date a
+// file back to 2001 so that any rewrite shows in it.
+std::uint64_t last_write(const std::string& path);
+void backdate(const std::string& path);
 
 }  // namespace virelo::test
