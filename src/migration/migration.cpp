@@ -109,13 +109,18 @@ void migrate_legacy() {
     if (win::in_test_mode()) return;
 
     // LOCALAPPDATA is read once for the legacy folder and its local data.
-    const legacy::Names names =
-        legacy::names(win::env_text("LOCALAPPDATA"), win::env_text("APPDATA"), special_folder(CSIDL_PROGRAMS),
-                      special_folder(CSIDL_DESKTOPDIRECTORY));
+    const std::string local_app_data = win::env_text("LOCALAPPDATA");
+    const std::string app_data = win::env_text("APPDATA");
 
+    // This runs on every start of the application: detection needs no shell
+    // folders, so they are asked for only when there is something to move.
+    const std::string legacy_folder = legacy::names(local_app_data, app_data, "", "").folder;
     const bool has_settings = key_exists(legacy::settings_key);
-    const bool has_folder = in_profile(names.folder) && win::path_exists(names.folder);
+    const bool has_folder = in_profile(legacy_folder) && win::path_exists(legacy_folder);
     if (!has_settings && !has_folder) return;
+
+    const legacy::Names names = legacy::names(local_app_data, app_data, special_folder(CSIDL_PROGRAMS),
+                                              special_folder(CSIDL_DESKTOPDIRECTORY));
 
     post_status("Moving Dockling to Virelo\u2026", progress_indeterminate);
 

@@ -128,14 +128,7 @@ http {{
         self.assertEqual(self.get("/Virelo-1.4.2.exe")[2], self.exe)
 
     def test_refusals(self):
-        os.makedirs(os.path.join(self.site, "sub"))
-        os.makedirs(os.path.join(self.site, ".publish-abc"))
-        with open(os.path.join(self.site, ".publish-abc", "manifest.json"), "w") as f:
-            f.write("staged")
-        with open(self.path("secret.txt"), "w") as f:
-            f.write("outside the root")
-        os.chmod(self.path("secret.txt"), 0o644)
-        os.symlink(self.path("secret.txt"), os.path.join(self.site, "escape.txt"))
+        self.plant_unservable_entries(self.site)
         not_found = [
             "/api/release?f=x", "/api/release", "/api/release?f=", "/missing.exe", "/", "/sub", "/sub/",
             "/.publish-abc/manifest.json", "/escape.txt",

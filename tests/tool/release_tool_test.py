@@ -468,13 +468,7 @@ class ServeTest(TempFolderTest):
                 self.assertEqual(headers["Content-Length"], str(len(body)))
 
     def test_not_found(self):
-        os.makedirs(os.path.join(self.site, "sub"))
-        os.makedirs(os.path.join(self.site, ".publish-abc"))
-        with open(os.path.join(self.site, ".publish-abc", "manifest.json"), "w") as f:
-            f.write("staged")
-        with open(self.path("secret.txt"), "w") as f:
-            f.write("outside the root")
-        os.symlink(self.path("secret.txt"), os.path.join(self.site, "escape.txt"))
+        self.plant_unservable_entries(self.site)
         os.symlink(self.tmp, os.path.join(self.site, "up"))
         os.symlink("manifest.json", os.path.join(self.site, "alias.json"))  # inside: allowed
         targets = [

@@ -126,6 +126,18 @@ class TempFolderTest(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
 
+    def plant_unservable_entries(self, site):
+        """A subfolder, a staging folder with a manifest in it, and a link to a
+        readable file outside the site: a release site must serve none of them."""
+        os.makedirs(os.path.join(site, "sub"))
+        os.makedirs(os.path.join(site, ".publish-abc"))
+        with open(os.path.join(site, ".publish-abc", "manifest.json"), "w") as f:
+            f.write("staged")
+        with open(self.path("secret.txt"), "w") as f:
+            f.write("outside the root")
+        os.chmod(self.path("secret.txt"), 0o644)
+        os.symlink(self.path("secret.txt"), os.path.join(site, "escape.txt"))
+
     def publish_demo(self, out, version="1.4.2", name="Virelo-1.4.2.exe", size=4096, seed=0):
         exe = self.path(f"build-{version}-{seed}.exe")
         data = make_pe(exe, size, seed)

@@ -15,6 +15,7 @@
 
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "support/canvas.h"
 #include "support/process.h"
 #include "window/gdi.h"
 
@@ -28,7 +29,6 @@ struct module_traits {
 };
 using unique_module = win::unique_resource<module_traits>;
 using win::unique_icon;
-using unique_dc = win::unique_memory_dc;
 using unique_bitmap = win::unique_gdi_object;
 
 std::wstring setup_path() { return win::to_wide(test::setup_exe()); }
@@ -124,31 +124,18 @@ void PrintTo(const Rgb& c, std::ostream* out) { *out << "RGB(" << c.r << ", " <<
 // Draws the icon as the progress window does (DrawIconEx, DI_NORMAL) onto the
 // window's background and returns the pixels, top row first.
 std::vector<Rgb> draw_on_window_background(HICON icon, int size) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    unique_dc dc{CreateCompatibleDC(nullptr)};
-    unique_bitmap bitmap{CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
-    if (!dc || !bitmap || !bits) return {};
-    auto* pixels = static_cast<DWORD*>(bits);
-    for (int i = 0; i < size * size; ++i) pixels[i] = 0x000E0E12;  // RGB(14, 14, 18)
-
-    HGDIOBJ previous = SelectObject(dc.get(), bitmap.get());
-    const BOOL drawn = DrawIconEx(dc.get(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-    GdiFlush();
-    SelectObject(dc.get(), previous);
-    if (!drawn) return {};
+    test::Canvas canvas{size, size};
+    if (!canvas) return {};
+    canvas.fill(RGB(14, 14, 18));
+    if (!DrawIconEx(canvas.dc(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) return {};
 
     std::vector<Rgb> out;
     out.reserve(size * size);
-    for (int i = 0; i < size * size; ++i) {
-        const DWORD p = pixels[i];  // 0x00RRGGBB
-        out.push_back({static_cast<int>(p >> 16 & 0xFF), static_cast<int>(p >> 8 & 0xFF), static_cast<int>(p & 0xFF)});
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const COLORREF c = canvas.at(x, y);
+            out.push_back({GetRValue(c), GetGValue(c), GetBValue(c)});
+        }
     }
     return out;
 }

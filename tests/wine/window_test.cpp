@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "setup/status_channel.h"
+#include "support/canvas.h"
 #include "window/gdi.h"
 #include "window/progress_window.h"
 
 namespace virelo {
 namespace {
+
+using test::Canvas;
 
 // Handles the thread's messages for a while (the window's timers included).
 void pump_for(DWORD ms) {
@@ -114,47 +117,6 @@ TEST(StatusChannel, PostsToAClosedWindowLeaveNoText) {
     post_done(main_window, Result::failure(text));
     EXPECT_LT(committed_bytes() - before, 16u * 1024 * 1024);
 }
-
-// Paints into a memory bitmap and reads its pixels back.
-class Canvas {
-public:
-    Canvas(int w, int h) : w_{w}, h_{h} {
-        HDC screen = GetDC(nullptr);
-        dc_.reset(CreateCompatibleDC(screen));
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bitmap_.reset(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        bits_ = static_cast<const std::uint32_t*>(bits);
-        ReleaseDC(nullptr, screen);
-        previous_ = SelectObject(dc_.get(), bitmap_.get());
-    }
-    ~Canvas() { SelectObject(dc_.get(), previous_); }
-    HDC dc() const { return dc_.get(); }
-    COLORREF at(int x, int y) const {
-        GdiFlush();
-        const std::uint32_t p = bits_[y * w_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    // True when some pixel of the rectangle differs from `colour`.
-    bool any_other_than(RECT r, COLORREF colour) const {
-        for (int y = r.top; y < r.bottom; ++y)
-            for (int x = r.left; x < r.right; ++x)
-                if (at(x, y) != colour) return true;
-        return false;
-    }
-
-private:
-    int w_, h_;
-    win::unique_memory_dc dc_;
-    win::unique_gdi_object bitmap_;
-    const std::uint32_t* bits_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-};
 
 constexpr COLORREF background = RGB(14, 14, 18);
 constexpr COLORREF track = RGB(36, 36, 43);
