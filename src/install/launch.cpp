@@ -8,7 +8,7 @@
 #include "common/path.h"
 #include "common/win/environment.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/stop_app.h"
 
 namespace virelo {

@@ -5,9 +5,9 @@
 #include "common/path.h"
 #include "common/win/files.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/os_error.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 namespace virelo {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/registration_values.h"
 
 namespace virelo {

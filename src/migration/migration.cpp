@@ -10,10 +10,10 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/stop_app.h"
 #include "migration/legacy_names.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 namespace virelo {
 namespace {

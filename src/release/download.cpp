@@ -7,11 +7,11 @@
 
 #include "common/win/files.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "release/digest.h"
 #include "release/download_progress.h"
 #include "release/http_client.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 namespace virelo {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "install/launch.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "release/http_client.h"
 #include "release/signature.h"
 

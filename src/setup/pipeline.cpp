@@ -6,7 +6,7 @@
 #include "common/win/command_line.h"
 #include "common/win/files.h"
 #include "install/launch.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "migration/migration.h"
@@ -14,7 +14,7 @@
 #include "release/obtain_release.h"
 #include "release/release_constants.h"
 #include "release/site.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 namespace virelo {
 namespace {

@@ -6,7 +6,7 @@
 #include "common/win/environment.h"
 #include "common/win/files.h"
 #include "setup/pipeline.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 namespace virelo {
 namespace {

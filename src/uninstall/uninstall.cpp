@@ -10,7 +10,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/stop_app.h"
 #include "uninstall/folder_removal.h"
 

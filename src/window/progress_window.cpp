@@ -7,7 +7,7 @@
 
 #include "common/win/environment.h"
 #include "common/win/wide.h"
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 #include "window/gdi.h"
 #include "window/window_layout.h"
 

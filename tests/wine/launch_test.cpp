@@ -11,7 +11,7 @@
 #include "common/win/files.h"
 #include "common/win/wide.h"
 #include "install/launch.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/stop_app.h"
 #include "support/scoped_variable.h"
 #include "support/standin.h"

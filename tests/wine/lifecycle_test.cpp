@@ -25,7 +25,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/shortcuts.h"
 #include "support/process.h"
 #include "support/registry.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/registration.h"
 #include "support/registry.h"
 #include "support/scoped_variable.h"

@@ -12,7 +12,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/shortcuts.h"
 #include "support/scoped_variable.h"
 #include "support/shell_link.h"

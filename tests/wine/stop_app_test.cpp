@@ -10,7 +10,7 @@
 
 #include "common/path.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "install/stop_app.h"
 #include "support/scoped_variable.h"
 #include "support/standin.h"

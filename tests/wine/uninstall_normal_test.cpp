@@ -19,7 +19,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "support/process.h"
 #include "support/registry.h"
 #include "support/scoped_variable.h"

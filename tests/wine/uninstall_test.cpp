@@ -14,7 +14,7 @@
 #include "common/win/environment.h"
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
-#include "install/names.h"
+#include "foundation/names.h"
 #include "support/process.h"
 #include "support/registry.h"
 #include "support/standin.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 #include "support/canvas.h"
 #include "window/gdi.h"
 #include "window/progress_window.h"

@@ -1,11 +1,11 @@
-#include "install/names.h"
+#include "foundation/names.h"
 
 #include <shlobj.h>
 
 #include "common/path.h"
 #include "common/win/environment.h"
 #include "common/win/wide.h"
-#include "install/install_names.h"
+#include "foundation/install_names.h"
 
 namespace virelo {
 

@@ -1,4 +1,4 @@
-#include "install/install_names.h"
+#include "foundation/install_names.h"
 
 #include "common/path.h"
 

@@ -1,4 +1,4 @@
-#include "setup/status_channel.h"
+#include "foundation/status_channel.h"
 
 #include <memory>
 #include <utility>
