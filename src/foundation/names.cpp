@@ -16,6 +16,7 @@ std::string install_dir() {
 
 std::string installed_exe_path() { return path_join(install_dir(), "Virelo.exe"); }
 std::string staged_exe_path() { return path_join(install_dir(), "Virelo.exe.new"); }
+std::string backup_exe_path() { return path_join(install_dir(), "Virelo.exe.old"); }
 std::string setup_copy_path() { return path_join(install_dir(), "VireloSetup.exe"); }
 std::string version_file_path() { return path_join(install_dir(), "version.txt"); }
 

@@ -18,6 +18,7 @@ inline constexpr std::string_view application_key = "Software\\Virelo";
 std::string install_dir();
 std::string installed_exe_path();   // install folder + Virelo.exe
 std::string staged_exe_path();      // install folder + Virelo.exe.new
+std::string backup_exe_path();      // install folder + Virelo.exe.old, the old one moved aside by a swap
 std::string setup_copy_path();      // install folder + VireloSetup.exe
 std::string version_file_path();    // install folder + version.txt
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/path.h"
+#include "common/win/failpoint.h"
 #include "common/win/files.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
@@ -13,25 +14,6 @@ namespace virelo {
 namespace {
 
 constexpr DWORD longest_path = 32768;
-
-bool rename_over(const std::wstring& from, const std::wstring& to) {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-// Moves the staged file over the installed one. The application may still
-// hold the old file for a moment after it closed, hence the retries; the
-// delete and second rename cover a replacing rename that is refused where a
-// delete is not (a read-only file on Windows).
-bool swap_in(std::string_view staged, std::string_view installed, const SwapTiming& timing) {
-    const std::wstring from = win::to_wide(staged);
-    const std::wstring to = win::to_wide(installed);
-    for (int attempt = 0; attempt < timing.attempts; ++attempt) {
-        if (rename_over(from, to)) return true;
-        if (win::delete_file(installed) && rename_over(from, to)) return true;
-        Sleep(timing.pause_ms);
-    }
-    return false;
-}
 
 // The running program's own path; empty when the system cannot give it.
 std::string own_module_path() {
@@ -61,14 +43,16 @@ Result install_executable(std::span<const std::uint8_t> bytes, const CloseTiming
     if (const DWORD error = win::write_file(staged, bytes); error != ERROR_SUCCESS) {
         return Result::failure("Could not write the file: " + os_error_detail(error));
     }
+    VIRELO_FAILPOINT("install.staged");
     if (!close_running_app(close_timing)) {
         win::delete_file(staged);
         return Result::failure(
             "Virelo is running and did not close. Quit it (tray icon \u2192 Exit) and run the installer again.");
     }
-    if (!swap_in(staged, installed_exe_path(), swap_timing)) {
+    if (!swap_in(staged, installed_exe_path(), backup_exe_path(), swap_timing)) {
         return Result::failure("Could not replace the old version of Virelo.");
     }
+    VIRELO_FAILPOINT("install.swapped");
     return Result::success();
 }
 
@@ -83,13 +67,21 @@ void place_setup_copy_from(std::string_view own_path) {
     if (!own_bytes) return;
     const auto existing = win::read_file(destination);
     if (existing && *existing == *own_bytes) return;
-    // Shortcuts and the uninstall entry start this copy: never leave it half written.
-    win::replace_file(destination, *own_bytes);
+    if (win::stage_file(destination, *own_bytes) != ERROR_SUCCESS) return;
+    VIRELO_FAILPOINT("install.setup_copy_staged");
+    win::commit_staged_file(destination);
+    VIRELO_FAILPOINT("install.setup_copy_placed");
 }
 
 void write_version_file(std::string_view version) {
-    win::write_file(version_file_path(),
-                    {reinterpret_cast<const std::uint8_t*>(version.data()), version.size()});
+    const std::string path = version_file_path();
+    if (win::stage_file(path, {reinterpret_cast<const std::uint8_t*>(version.data()), version.size()}) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    VIRELO_FAILPOINT("install.version_staged");
+    win::commit_staged_file(path);
+    VIRELO_FAILPOINT("install.version_written");
 }
 
 }  // namespace virelo

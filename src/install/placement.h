@@ -9,13 +9,9 @@
 
 #include "common/result.h"
 #include "install/stop_app.h"
+#include "install/swap.h"
 
 namespace virelo {
-
-struct SwapTiming {
-    int attempts = 20;
-    DWORD pause_ms = 250;
-};
 
 // Posts "Installing…", stages the bytes beside the installed executable, stops
 // the application and swaps the staged file in.
@@ -23,14 +19,17 @@ Result install_executable(std::span<const std::uint8_t> bytes, const CloseTiming
                           const SwapTiming& swap_timing = {});
 
 // Refreshes the setup copy in the install folder unless the program runs from
-// there or the copy is identical. Failures are ignored.
+// there or the copy is identical. Failures are ignored. Shortcuts and the
+// uninstall entry start this copy, so it is replaced durably and atomically:
+// a run started from the copy cannot check its own bytes.
 void place_setup_copy();
 
 // The same with the running program's path given: place_setup_copy() passes
 // its own module's path (empty when unknown, which skips the copy).
 void place_setup_copy_from(std::string_view own_path);
 
-// Writes the release version to the version file. Failures are ignored.
+// Writes the release version to the version file, durably and atomically.
+// Failures are ignored.
 void write_version_file(std::string_view version);
 
 }  // namespace virelo

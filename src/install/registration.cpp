@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/win/failpoint.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
@@ -33,7 +34,10 @@ void set_dword_value(std::string_view key, std::string_view name, DWORD number) 
     set_value(key, name, REG_DWORD, &number, sizeof number);
 }
 
-void write_site_value(std::string_view site) { set_string_value(launcher_key(), "Site", site); }
+void write_site_value(std::string_view site) {
+    set_string_value(launcher_key(), "Site", site);
+    VIRELO_FAILPOINT("install.site_recorded");
+}
 
 void write_uninstall_entry(const Release& release) {
     const std::string key = uninstall_key();
@@ -42,10 +46,12 @@ void write_uninstall_entry(const Release& release) {
     set_string_value(key, "Publisher", "Halvik");
     set_string_value(key, "DisplayIcon", installed_exe_path());
     set_string_value(key, "InstallLocation", install_dir());
+    VIRELO_FAILPOINT("install.entry_half_written");
     set_string_value(key, "UninstallString", uninstall_command(setup_copy_path()));
     set_dword_value(key, "NoModify", 1);
     set_dword_value(key, "NoRepair", 1);
     set_dword_value(key, "EstimatedSize", estimated_size_kb(release.size));
+    VIRELO_FAILPOINT("install.entry_written");
 }
 
 }  // namespace virelo

@@ -6,6 +6,7 @@
 #include "common/win/command_line.h"
 #include "common/win/files.h"
 #include "install/launch.h"
+#include "install/recovery.h"
 #include "foundation/names.h"
 #include "install/registration.h"
 #include "install/shortcuts.h"
@@ -37,6 +38,9 @@ Result run_install() {
 }
 
 Result run_install(const PipelineOptions& options) {
+    // Before anything looks at the installed executable: a killed earlier
+    // run may have left it moved aside.
+    recover_interrupted_run();
     migrate_legacy();
 
     // Taken once, before the release phase, and never refreshed.

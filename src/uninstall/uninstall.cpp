@@ -7,6 +7,7 @@
 
 #include "common/path.h"
 #include "common/win/environment.h"
+#include "common/win/failpoint.h"
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
@@ -73,16 +74,21 @@ void run_uninstall() {
     // choice and used as given.
     const auto ours = [test_mode](std::string_view path) { return test_mode || win::is_absolute_path(path); };
 
+    VIRELO_FAILPOINT("uninstall.app_closed");
     if (!test_mode) delete_autostart_value();
-    delete_key_tree(uninstall_key());
     delete_key_tree(launcher_key());
+    VIRELO_FAILPOINT("uninstall.launcher_removed");
     for (const std::string& shortcut : {start_menu_shortcut_path(), desktop_shortcut_path()}) {
-        if (ours(shortcut)) win::delete_file(shortcut);
+        if (!ours(shortcut)) continue;
+        win::delete_file(shortcut);
+        win::delete_file(win::temporary_path(shortcut));  // left by a killed install run
     }
+    VIRELO_FAILPOINT("uninstall.shortcuts_removed");
     if (ours(install_folder)) {
         win::delete_file(path_join(install_folder, "Virelo.exe"));
         win::delete_file(path_join(install_folder, "version.txt"));
     }
+    VIRELO_FAILPOINT("uninstall.files_removed");
     if (!test_mode) {
         const std::string local_data = local_data_folder();
         if (ours(local_data)) win::delete_tree(local_data);
@@ -92,6 +98,10 @@ void run_uninstall() {
     // Only once the box is closed: the running setup copy lives in the install
     // folder, and the command's short delay must cover just the program's exit.
     if (ours(install_folder)) start_folder_removal(install_folder);
+    VIRELO_FAILPOINT("uninstall.removal_started");
+    // The entry goes last: until then an interrupted uninstall can be started
+    // again from the system's list of programs, and it finishes the removal.
+    delete_key_tree(uninstall_key());
 }
 
 }  // namespace virelo

@@ -43,18 +43,44 @@ DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
         if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
         done += written;
     }
+    // Without it, a power cut after a later rename could leave the new name
+    // with zeroed or missing data: the rename may reach the disk first.
+    if (!FlushFileBuffers(file.get())) return GetLastError();
     return ERROR_SUCCESS;
 }
 
-DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes) {
-    const std::string temporary = std::string{path} + ".new";
-    DWORD error = write_file(temporary, bytes);
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExW(to_wide(temporary).c_str(), to_wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        error = GetLastError();
-    }
+DWORD rename_durably(std::string_view from, std::string_view to, bool replace) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), flags)) return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+std::string temporary_path(std::string_view path) { return std::string{path} + ".new"; }
+
+DWORD stage_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+    const std::string temporary = temporary_path(path);
+    const DWORD error = write_file(temporary, bytes);
     if (error != ERROR_SUCCESS) delete_file(temporary);
     return error;
+}
+
+DWORD commit_staged_file(std::string_view path) {
+    const std::string temporary = temporary_path(path);
+    const DWORD error = rename_durably(temporary, path);
+    if (error != ERROR_SUCCESS) delete_file(temporary);
+    return error;
+}
+
+DWORD flush_file(std::string_view path) {
+    const unique_file file{CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!file) return GetLastError();
+    return FlushFileBuffers(file.get()) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+    const DWORD error = stage_file(path, bytes);
+    return error != ERROR_SUCCESS ? error : commit_staged_file(path);
 }
 
 DWORD create_folder_chain(std::string_view path) {

@@ -1,12 +1,15 @@
 #pragma once
 // Whole-file reads and writes and folder operations on UTF-8 paths. Failures
-// come back as the system's error code (ERROR_SUCCESS on success).
+// come back as the system's error code (ERROR_SUCCESS on success). Every
+// write is flushed and every rename written through, so that what a run has
+// reported done survives a power cut.
 
 #include <windows.h>
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,11 +21,32 @@ bool path_exists(std::string_view path);
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::vector<std::uint8_t>> read_file(std::string_view path);
 
-// Creates or truncates the file and writes all the bytes.
+// Creates or truncates the file, writes all the bytes and flushes them to the
+// disk before it closes the file.
 DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
-// Writes the bytes beside `path` and renames them over it, so a write that
-// fails midway leaves the previous file whole instead of a truncated one.
+// Renames `from` to `to` and returns once the rename itself is on the disk
+// (MOVEFILE_WRITE_THROUGH). An existing `to` is replaced in the same step
+// when `replace` is set; otherwise it makes the rename fail.
+DWORD rename_durably(std::string_view from, std::string_view to, bool replace = true);
+
+// The temporary name beside `path` under which a new version of it is
+// written: `path` + ".new". The setup program removes such files of its own
+// names when a run is killed before it could rename them.
+std::string temporary_path(std::string_view path);
+
+// The durable replacement of a whole file in two steps, so that a caller can
+// act between them: stage_file writes the bytes under temporary_path(path)
+// and flushes them; commit_staged_file renames that file over `path`. At
+// every moment `path` holds either its old or its new content, complete. A
+// failed step removes the temporary file.
+DWORD stage_file(std::string_view path, std::span<const std::uint8_t> bytes);
+DWORD commit_staged_file(std::string_view path);
+
+// Flushes a file that another component wrote (a shell link) to the disk.
+DWORD flush_file(std::string_view path);
+
+// Both steps at once.
 DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
 // Creates the folder and every missing parent; an existing folder is no error.
