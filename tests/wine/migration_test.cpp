@@ -3,11 +3,11 @@
 // (tests/wine/clone-run), never in the shared test prefix.
 
 #include <windows.h>
-#include <aclapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +35,7 @@ using test::ScopedVariable;
 
 constexpr const char* legacy_key = "Software\\Dockling";
 constexpr const char* app_key = "Software\\Virelo";
+constexpr const char* staging_key = "Software\\Virelo.migrating";
 constexpr const char* legacy_uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dockling";
 constexpr const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* moving_text = "Moving Dockling to Virelo\u2026";
@@ -136,7 +137,7 @@ protected:
     void TearDown() override { clear(); }
 
     void clear() {
-        for (const char* key : {legacy_key, app_key, legacy_uninstall_key}) test::delete_key_tree(key);
+        for (const char* key : {legacy_key, app_key, staging_key, legacy_uninstall_key}) test::delete_key_tree(key);
         for (const char* value : {"Dockling", "Virelo"}) delete_value(run, value);
         for (const auto& path : profile_.files()) {
             win::delete_tree(path);
@@ -159,6 +160,18 @@ protected:
         }
         if (parts & local_data) make_file(profile_.legacy_local_data() + "\\cache.bin");
         if (parts & uninstall) test::write_string(legacy_uninstall_key, "DisplayName", "Dockling");
+    }
+
+    // The settings below a key, named relative to it, without the key itself
+    // and without the setup program's own Launcher subkey.
+    static std::vector<std::string> settings_below(std::string_view key) {
+        std::vector<std::string> lines;
+        for (auto& line : test::dump_tree(key)) {
+            std::string relative = line.substr(key.size());
+            if (relative == "\\" || relative.starts_with("\\Launcher")) continue;
+            lines.push_back(std::move(relative));
+        }
+        return lines;
     }
 
     // The legacy settings as they would read under the application key.
@@ -225,35 +238,70 @@ TEST_F(MigrationTest, FullInstallationMovesOverAndGoes) {
     EXPECT_LT(elapsed, 1000u);
 }
 
+// The setup program writes its own Launcher subkey below the application key,
+// so that key's existence alone says nothing about Virelo's settings.
 TEST_F(MigrationTest, SettingsKeyIsCopiedOnlyWhenVireloHasNone) {
+    enum class Before { nothing, launcher_only, own_settings };
     struct Case {
         const char* name;
         unsigned parts;
-        bool app_key_exists;
+        Before app_key_before;
     };
     const Case cases[] = {
-        {"legacy key only", settings, false},
-        {"both keys", settings, true},
-        {"folder without key", program, false},
+        {"legacy key only", settings, Before::nothing},
+        {"application key with nothing but the Launcher", settings, Before::launcher_only},
+        {"both keys", settings, Before::own_settings},
+        {"folder without key", program, Before::nothing},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         clear();
         arrange(c.parts | roaming);
-        if (c.app_key_exists) test::write_string(app_key, "Theme", "light");
+        if (c.app_key_before == Before::launcher_only) {
+            test::write_string(std::string{app_key} + "\\Launcher", "Site", "https://site.example/");
+        }
+        if (c.app_key_before == Before::own_settings) test::write_string(app_key, "Theme", "light");
         const auto app_before = test::dump_tree(app_key);
-        const auto expected = c.app_key_exists || !(c.parts & settings) ? app_before : settings_as_virelo();
+        std::vector<std::string> expected = app_before;
+        if ((c.parts & settings) && c.app_key_before != Before::own_settings) {
+            // The legacy settings beside what was there (the key's own line once).
+            for (auto& line : settings_as_virelo()) {
+                if (std::find(expected.begin(), expected.end(), line) == expected.end()) expected.push_back(line);
+            }
+            std::sort(expected.begin(), expected.end());
+        }
 
         migrate_legacy();
 
         EXPECT_EQ(status_.taken().size(), 1u);
         EXPECT_EQ(test::dump_tree(app_key), expected);
-        EXPECT_EQ(test::key_exists(app_key), c.app_key_exists || (c.parts & settings));
+        EXPECT_EQ(test::key_exists(app_key), c.app_key_before != Before::nothing || (c.parts & settings));
         EXPECT_FALSE(test::key_exists(legacy_key));
+        EXPECT_FALSE(test::key_exists(staging_key));
         // The other steps ran either way.
         EXPECT_TRUE(win::path_exists(profile_.app_roaming()));
         EXPECT_FALSE(win::path_exists(profile_.legacy_folder()));
     }
+}
+
+// A run killed during the copy left the staging key and part of the settings
+// merged into the application key: the next run must not take that part for
+// Virelo's own settings, and copies everything again.
+TEST_F(MigrationTest, CopyCutShortIsDoneAgain) {
+    arrange(settings | program);
+    const auto expected = settings_as_virelo();
+    test::write_string(app_key, "Theme", "dark");  // merged before the kill
+    test::write_string(std::string{app_key} + "\\Launcher", "Site", "https://site.example/");
+    test::write_string(staging_key, "Theme", "dark");
+
+    migrate_legacy();
+
+    auto without_launcher = test::dump_tree(app_key);
+    std::erase_if(without_launcher, [](const std::string& line) { return line.find("\\Launcher") != line.npos; });
+    EXPECT_EQ(without_launcher, expected);
+    EXPECT_EQ(test::read_string(std::string{app_key} + "\\Launcher", "Site"), "https://site.example/");
+    EXPECT_FALSE(test::key_exists(staging_key));
+    EXPECT_FALSE(test::key_exists(legacy_key));
 }
 
 TEST_F(MigrationTest, ExistingRoamingFolderOfVireloKeepsBothAsTheyAre) {
@@ -376,37 +424,6 @@ TEST_F(MigrationTest, RunningDocklingIsClosedOrEndedAndItsFolderRemoved) {
     }
 }
 
-// A key that exists but denies all access: an empty DACL, which Wine's
-// registry enforces too. Its owner may still give it a null DACL again.
-class LockedKey {
-public:
-    explicit LockedKey(std::string key) : key_{std::move(key)} {
-        test::write_string(key_, "Secret", "1");
-        set_dacl(true);
-    }
-    LockedKey(const LockedKey&) = delete;
-    LockedKey& operator=(const LockedKey&) = delete;
-    ~LockedKey() { set_dacl(false); }
-    bool locked() const { return !test::key_exists(key_); }
-
-private:
-    void set_dacl(bool empty) {
-        win::unique_hkey handle;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, win::to_wide(key_).c_str(), 0, WRITE_DAC, handle.put()) !=
-            ERROR_SUCCESS) {
-            return;
-        }
-        ACL acl;
-        InitializeAcl(&acl, sizeof acl, ACL_REVISION);
-        SECURITY_DESCRIPTOR descriptor;
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        // An empty DACL denies everything; a null DACL allows everything.
-        SetSecurityDescriptorDacl(&descriptor, TRUE, empty ? &acl : nullptr, FALSE);
-        RegSetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION, &descriptor);
-    }
-    std::string key_;
-};
-
 TEST_F(MigrationTest, LegacyKeyStaysWhenItsSettingsCouldNotBeCopied) {
     struct Case {
         const char* name;
@@ -423,32 +440,40 @@ TEST_F(MigrationTest, LegacyKeyStaysWhenItsSettingsCouldNotBeCopied) {
         clear();
         arrange(settings | program);
         {
-            LockedKey locked{c.locked_key};
+            test::LockedKey locked{c.locked_key};
             ASSERT_TRUE(locked.locked());
             const auto legacy_before = test::dump_tree(legacy_key);
 
-            migrate_legacy();
+            // The second start finds the legacy key still there, and the
+            // application key that the first run created for its Launcher
+            // value: it must take neither for a finished copy.
+            for (const char* start : {"first start", "second start"}) {
+                SCOPED_TRACE(start);
+                migrate_legacy();
 
-            EXPECT_EQ(status_.taken().size(), 1u);
-            EXPECT_EQ(test::dump_tree(legacy_key), legacy_before);
-            // Not left half-copied under the new name either, where the next
-            // run would take it for Virelo's own settings.
-            EXPECT_FALSE(test::key_exists(app_key));
-            // The other steps still ran.
-            EXPECT_FALSE(win::path_exists(profile_.legacy_folder()));
+                EXPECT_EQ(status_.taken().size(), 1u);
+                EXPECT_EQ(test::dump_tree(legacy_key), legacy_before);
+                // Not left half-copied under the new name either.
+                EXPECT_EQ(settings_below(app_key), std::vector<std::string>{});
+                // The other steps still ran.
+                EXPECT_FALSE(win::path_exists(profile_.legacy_folder()));
+                // What the rest of the install run does.
+                test::write_string(std::string{app_key} + "\\Launcher", "Site", "https://site.example/");
+            }
+            // A copy that failed is taken back; one that could not be moved
+            // into place stays, marking the copy unfinished.
+            EXPECT_EQ(test::key_exists(staging_key), c.locked_key == app_key);
         }
         if (c.locked_key != app_key) {
             // Once the key can be read, the next run finishes the move.
-            const auto expected = settings_as_virelo();
+            const auto expected = settings_below(legacy_key);
             migrate_legacy();
-            EXPECT_EQ(test::dump_tree(app_key), expected);
+            EXPECT_EQ(settings_below(app_key), expected);
             EXPECT_FALSE(test::key_exists(legacy_key));
         }
     }
 }
 
-// Unset LOCALAPPDATA and APPDATA and unresolvable special folders make every
-// legacy path relative: the current folder must come to no harm.
 TEST_F(MigrationTest, RelativeNamesInTheCurrentFolderAreLeftAlone) {
     struct Case {
         const char* name;

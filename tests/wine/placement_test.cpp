@@ -20,6 +20,8 @@
 #include "foundation/names.h"
 #include "install/os_error.h"
 #include "install/placement.h"
+#include "install/recovery.h"
+#include "install/swap.h"
 #include "foundation/status_channel.h"
 #include "support/scoped_variable.h"
 #include "support/standin.h"
@@ -174,6 +176,95 @@ TEST_F(PlacementTest, SwapSucceedsOnceTheHolderLetsGo) {
     EXPECT_FALSE(win::path_exists(staged_));
 }
 
+// A reader that lets others delete the file (a scanner, a viewer): the first
+// rename is refused, a delete would only be pending while it reads, so the old
+// file is moved aside and the new one takes its name at once.
+TEST_F(PlacementTest, ExecutableHeldWithDeleteSharingIsMovedAside) {
+    ASSERT_TRUE(put_file(installed_, old_bytes_));
+    win::unique_file held{CreateFileW(win::to_wide(installed_).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
+    ASSERT_TRUE(held);
+
+    EXPECT_TRUE(install_executable(new_bytes_, quick_close, {.attempts = 1, .pause_ms = 10}).ok());
+    EXPECT_EQ(file_bytes(installed_), new_bytes_);
+    EXPECT_FALSE(win::path_exists(staged_));
+    // The holder still reads the old file, whole.
+    Bytes read_back(old_bytes_.size());
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(held.get(), read_back.data(), static_cast<DWORD>(read_back.size()), &read, nullptr));
+    EXPECT_EQ(read_back, old_bytes_);
+
+    held.reset();
+    recover_interrupted_run();  // the next run's first step
+    EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"Virelo.exe"});
+}
+
+// The staged file held as well (a scanner reading the new file): the old
+// executable goes back after each attempt, and stays when the swap gives up.
+TEST_F(PlacementTest, FailedSwapPutsTheOldExecutableBack) {
+    ASSERT_TRUE(put_file(installed_, old_bytes_));
+    ASSERT_TRUE(put_file(staged_, new_bytes_));
+    const win::unique_file old_held{CreateFileW(win::to_wide(installed_).c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const win::unique_file new_held = hold_without_delete_sharing(staged_);
+    ASSERT_TRUE(old_held);
+    ASSERT_TRUE(new_held);
+
+    EXPECT_FALSE(swap_in(staged_, installed_, backup_exe_path(), {.attempts = 3, .pause_ms = 10}));
+    EXPECT_EQ(file_bytes(installed_), old_bytes_);
+    EXPECT_EQ(file_bytes(staged_), new_bytes_);
+    EXPECT_FALSE(win::path_exists(backup_exe_path()));
+}
+
+// What a killed run can leave, and what the next run's first step makes of it.
+// Only the program's own temporary and backup names are removed.
+TEST_F(PlacementTest, RecoveryPutsTheExecutableBackAndRemovesOwnLeftovers) {
+    const Bytes staged_text = bytes_of("staged, maybe cut short");
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, Bytes>> before;
+        std::vector<std::string> after;
+        Bytes installed_after;
+    };
+    const std::vector<std::pair<std::string, Bytes>> strangers = {
+        {"keep.txt", bytes_of("the user's")}, {"Virelo.exe.new.txt", bytes_of("not ours")},
+        {"VireloSetup.exe.old", bytes_of("not a name we use")}, {"version.new", bytes_of("nor this")}};
+    const Case cases[] = {
+        {"killed between the two renames of a swap",
+         {{"Virelo.exe.old", old_bytes_}, {"Virelo.exe.new", new_bytes_}},
+         {"Virelo.exe"},
+         old_bytes_},
+        {"killed before the moved-aside file was deleted",
+         {{"Virelo.exe", new_bytes_}, {"Virelo.exe.old", old_bytes_}},
+         {"Virelo.exe"},
+         new_bytes_},
+        {"killed while writing the staged file, the setup copy and the version file",
+         {{"Virelo.exe", old_bytes_}, {"Virelo.exe.new", staged_text}, {"VireloSetup.exe", bytes_of("setup")},
+          {"VireloSetup.exe.new", {}}, {"version.txt", bytes_of("1.0.0")}, {"version.txt.new", {}}},
+         {"Virelo.exe", "VireloSetup.exe", "version.txt"},
+         old_bytes_},
+        {"other files beside them",
+         {{"Virelo.exe", old_bytes_}, {"Virelo.exe.new", staged_text}, strangers[0], strangers[1], strangers[2],
+          strangers[3]},
+         {"Virelo.exe", "Virelo.exe.new.txt", "VireloSetup.exe.old", "keep.txt", "version.new"},
+         old_bytes_},
+        {"nothing installed", {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        win::delete_tree(install_dir());
+        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+        for (const auto& [name, bytes] : c.before) ASSERT_TRUE(put_file(path_join(install_dir(), name), bytes));
+
+        recover_interrupted_run();
+
+        EXPECT_EQ(test::list_files(install_dir()), c.after);
+        EXPECT_EQ(file_bytes(installed_), c.installed_after);
+    }
+}
+
 // Windows refuses a replacing rename over a read-only file; the delete that
 // follows clears the attribute, so the second rename goes through. (Wine 8
 // already lets the first rename replace it.)
@@ -293,6 +384,7 @@ TEST_F(PlacementTest, VersionFileHoldsExactlyTheVersionText) {
     const std::string version = "2.0.0-\xC3\x9F\xE2\x9C\x93";  // 2.0.0-ß✓
     write_version_file(version);
     EXPECT_EQ(file_bytes(version_file_path()), bytes_of(version));
+    EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"version.txt"}) << "no temporary file left";
 }
 
 }  // namespace

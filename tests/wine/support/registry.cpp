@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
@@ -49,7 +50,28 @@ void dump(HKEY key, const std::string& path, std::vector<std::string>& out) {
     }
 }
 
+// An empty DACL denies everything; a null DACL allows everything.
+void set_dacl(std::string_view key, bool empty) {
+    win::unique_hkey handle;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, WRITE_DAC, handle.put()) != ERROR_SUCCESS) {
+        return;
+    }
+    ACL acl;
+    InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, empty ? &acl : nullptr, FALSE);
+    RegSetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION, &descriptor);
+}
+
 }  // namespace
+
+LockedKey::LockedKey(std::string key) : key_{std::move(key)} {
+    write_string(key_, "Secret", "1");
+    set_dacl(key_, true);
+}
+
+LockedKey::~LockedKey() { set_dacl(key_, false); }
 
 bool key_exists(std::string_view key) { return static_cast<bool>(open(key, KEY_READ)); }
 

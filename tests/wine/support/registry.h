@@ -26,6 +26,21 @@ void write_string(std::string_view key, std::string_view name, std::string_view 
 void write_dword(std::string_view key, std::string_view name, DWORD value);
 void delete_key_tree(std::string_view key);
 
+// A key that exists but denies all access, for the time the object lives: an
+// empty DACL, which Wine's registry enforces too. Its owner may still give it
+// a null DACL again, which the destructor does.
+class LockedKey {
+public:
+    explicit LockedKey(std::string key);
+    LockedKey(const LockedKey&) = delete;
+    LockedKey& operator=(const LockedKey&) = delete;
+    ~LockedKey();
+    bool locked() const { return !key_exists(key_); }
+
+private:
+    std::string key_;
+};
+
 // Every key and value below `key`, one line each, sorted: for comparing a
 // subtree before and after a run.
 std::vector<std::string> dump_tree(std::string_view key);
