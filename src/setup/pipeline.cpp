@@ -1,6 +1,7 @@
 #include "setup/pipeline.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -12,6 +13,8 @@
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "migration/migration.h"
+#include "release/background.h"
+#include "release/digest.h"
 #include "release/download.h"
 #include "release/obtain_release.h"
 #include "release/release_constants.h"
@@ -46,9 +49,10 @@ Result start_installed_copy_and_fail(std::string text) {
 // Downloads and swaps in the release when the installed executable is not
 // it. The download goes straight to the staged file; memory holds only a few
 // blocks of it at a time.
-Result bring_executable_up_to_date(const Release& release, const std::string& site, const HttpSession& session,
+Result bring_executable_up_to_date(const Release& release, const std::optional<FileDigest>& installed,
+                                   const std::string& site, const HttpSession& session,
                                    const PipelineOptions& options) {
-    if (is_current(release)) return Result::success();
+    if (is_current(release, installed)) return Result::success();
     auto staged = download_release(release, site, session);
     if (!staged) return start_installed_copy_and_fail(staged.error());
     Result placed = install_executable(staged.value().path, options.close_timing, options.swap_timing);
@@ -75,6 +79,13 @@ Result run_install(const PipelineOptions& options) {
     const std::string site = resolve_site(options.args, default_release_site);
     post_status("Checking for updates\u2026", progress_indeterminate);
 
+    // The installed executable is digested while the release description is
+    // on its way: an up-to-date start then costs the longer of the two, not
+    // their sum. Nothing is read when there is nothing installed.
+    Background<std::optional<FileDigest>> installed_digest{[was_installed] {
+        return was_installed ? digest_file(installed_exe_path()) : std::nullopt;
+    }};
+
     // One session for the run, so the executable comes over a connection the
     // check already opened.
     const auto session = std::make_shared<const HttpSession>(options.receive_timeout);
@@ -86,7 +97,10 @@ Result run_install(const PipelineOptions& options) {
 
     write_site_value(site);
 
-    if (Result placed = bring_executable_up_to_date(release, site, *session, options); !placed) return placed;
+    if (Result placed = bring_executable_up_to_date(release, installed_digest.wait(), site, *session, options);
+        !placed) {
+        return placed;
+    }
 
     // Refreshed on every run that gets here, swapped or already current.
     place_setup_copy();
