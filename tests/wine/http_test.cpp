@@ -12,9 +12,12 @@
 
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
+#include "common/win/wide.h"
 #include "release/http_client.h"
 #include "support/http_server.h"
 #include "support/process.h"
+#include "support/scoped_variable.h"
+#include "support/test_folder.h"
 
 namespace virelo {
 namespace {
@@ -357,6 +360,24 @@ TEST_F(HttpsGet, RedirectFromHttpsToHttpIsRefused) {
     const auto same = get(site_ + "redirect?to=" + site_ + "hello.txt");
     ASSERT_TRUE(same.ok()) << same.error();
     EXPECT_EQ(text_of(same.value()), "hello over tls /hello.txt");
+}
+
+// A certificate nobody trusts is a reason of its own, and the diagnostic log
+// says so too.
+TEST_F(HttpsGet, UntrustedCertificateIsNamedAsTheReason) {
+    const char* untrusted = std::getenv("VIRELO_TLS_UNTRUSTED_URL");
+    ASSERT_NE(untrusted, nullptr);
+    test::TestFolder folder{"https-log"};
+    test::ScopedVariable test_mode{L"DK_SETUP_TEST", win::to_wide(folder.path())};
+
+    const auto result = get(std::string{untrusted} + "manifest.json");
+    ASSERT_FALSE(result.ok()) << "an untrusted certificate was accepted";
+    EXPECT_EQ(result.error(), "the site's certificate was not accepted");
+    const auto log = test::read_text(folder.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    EXPECT_NE(log->find("GET " + std::string{untrusted} + "manifest.json: the site's certificate was not accepted"),
+              std::string::npos)
+        << *log;
 }
 
 }  // namespace
