@@ -42,7 +42,7 @@ Result settle_refusal(const ReleaseRefusal& refusal, bool was_installed) {
     log_line("release refused: " + refusal.text);
     if (refusal.kind == RefusalKind::unreachable) {
         if (was_installed && start_installed_copy()) return Result::success();
-    } else if (refusal.kind == RefusalKind::bad_signature && was_installed) {
+    } else if ((refusal.kind == RefusalKind::bad_signature || refusal.kind == RefusalKind::stale) && was_installed) {
         (void)start_installed_copy();
     }
     return Result::failure(refusal.text);
@@ -53,6 +53,32 @@ Result settle_refusal(const ReleaseRefusal& refusal, bool was_installed) {
 Result start_installed_copy_and_fail(std::string text) {
     if (installed_copy_present()) (void)start_installed_copy();
     return Result::failure(std::move(text));
+}
+
+std::int64_t utc_now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    // 100 ns ticks since 1601 to seconds since 1970.
+    return static_cast<std::int64_t>(ticks / 10'000'000) - 11'644'473'600;
+}
+
+// A signed release that is older than one this machine already accepted (a
+// replay) or past its expiry (a frozen site) is refused like a bad signature.
+std::optional<ReleaseRefusal> refuse_if_stale(const Release& release, std::optional<std::uint64_t> recorded) {
+    switch (judge_freshness(release, utc_now(), recorded)) {
+    case Freshness::fresh:
+        return std::nullopt;
+    case Freshness::expired:
+        return ReleaseRefusal{RefusalKind::stale,
+                              "The release on the site has expired, so it will not be installed. "
+                              "Please report this to the Virelo developer."};
+    case Freshness::older:
+        break;
+    }
+    return ReleaseRefusal{RefusalKind::stale,
+                          "The release on the site is older than one already installed, so it will not be "
+                          "installed. Please report this to the Virelo developer."};
 }
 
 // Downloads and swaps in the release when the installed executable is not
@@ -109,10 +135,15 @@ Result run_install(const PipelineOptions& options) {
     ReleaseOutcome outcome = obtain_release(site, session, deadline);
     if (const auto* refusal = std::get_if<ReleaseRefusal>(&outcome)) return settle_refusal(*refusal, was_installed);
     const Release& release = std::get<Release>(outcome);
+    const std::optional<std::uint64_t> recorded_serial = read_serial_value();
+    if (const auto refusal = refuse_if_stale(release, recorded_serial)) return settle_refusal(*refusal, was_installed);
     log_line("release " + release.version + ": " + release.file + ", " + std::to_string(release.size) + " bytes, from the " +
-             (release.source == ReleaseSource::release_api ? "release API" : "static files"));
+             (release.source == ReleaseSource::release_api ? "release API" : "static files") +
+             (release.serial ? ", serial " + std::to_string(*release.serial) : std::string{}));
 
     write_site_value(site);
+    // The highest serial accepted so far; a later replay of an older one is refused.
+    if (release.serial && (!recorded_serial || *release.serial > *recorded_serial)) write_serial_value(*release.serial);
 
     if (Result placed = bring_executable_up_to_date(release, installed_digest.wait(), site, *session, options);
         !placed) {

@@ -102,7 +102,10 @@ class SiteFixture {
 public:
     // The executable under a manifest signed with the demo key.
     void publish(const Bytes& executable, std::string_view version) {
-        const std::string manifest = test::manifest_for(executable, version);
+        publish_manifest(executable, test::manifest_for(executable, version));
+    }
+    // The same with a manifest of the test's own.
+    void publish_manifest(const Bytes& executable, const std::string& manifest) {
         serve(api_manifest, manifest);
         serve(api_sig, test::demo_signature(manifest));
         serve(api_exe, {executable.begin(), executable.end()});
@@ -766,6 +769,76 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
     log = test::read_text(log_path).value_or("");
     EXPECT_LT(log.size(), 4096u);
     EXPECT_EQ(count(log, "result: success"), 1u);
+}
+
+// Signed freshness: a serial that never goes back and an expiry. Each row
+// starts from Virelo 1.0.0 installed and a site offering 1.1.0.
+TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
+    const std::string expired_error =
+        "The release on the site has expired, so it will not be installed. Please report this to the Virelo "
+        "developer.";
+    const std::string older_error =
+        "The release on the site is older than one already installed, so it will not be installed. Please report "
+        "this to the Virelo developer.";
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> recorded;  // Serial before the run
+        std::string fields;                     // added to the manifest
+        std::optional<std::string> error;       // nothing: success
+        bool starts_installed_copy;             // before the error (a success always starts the new one)
+        bool downloads;
+        std::optional<std::uint64_t> recorded_after;
+    };
+    const Case cases[] = {
+        {"nothing recorded, no fields", std::nullopt, "", std::nullopt, false, true, std::nullopt},
+        {"higher serial", 5, "\"serial\": 6", std::nullopt, false, true, 6},
+        {"equal serial", 5, "\"serial\": 5", std::nullopt, false, true, 5},
+        {"first serial", std::nullopt, "\"serial\": 1", std::nullopt, false, true, 1},
+        {"lower serial", 5, "\"serial\": 4", older_error, true, false, 5},
+        {"no serial after one was recorded", 5, "", older_error, true, false, 5},
+        {"expiry ahead", std::nullopt, "\"expires\": \"2999-01-01T00:00:00Z\"", std::nullopt, false, true,
+         std::nullopt},
+        {"expiry passed", 5, "\"serial\": 9, \"expires\": \"2001-01-01T00:00:00Z\"", expired_error, true, false,
+         5},
+        {"malformed serial", 5, "\"serial\": \"six\"", damaged_error, false, false, 5},
+        {"malformed expiry", std::nullopt, "\"expires\": \"tomorrow\"", damaged_error, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+        if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
+        install(v1_);
+        std::string manifest = test::manifest_for(v2_, "1.1.0");
+        if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");
+        SiteFixture site;
+        site.publish_manifest(v2_, manifest);
+        (void)status_.take();
+
+        PipelineOptions options;
+        options.args = {own_path(), "--site", site.url()};
+        options.close_timing = patient_close;
+        options.swap_timing = quick_swap;
+        const Result result = run_install(options);
+        if (c.error) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), *c.error);
+            EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+        } else {
+            ASSERT_TRUE(result.ok()) << result.error();
+            EXPECT_EQ(file_bytes(installed_exe_path()), v2_);
+        }
+        const auto targets = site.targets();
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), std::string{api_exe}), c.downloads ? 1 : 0);
+        if (!c.error || c.starts_installed_copy) {
+            expect_started_by_the_pipeline(1);
+        } else {
+            expect_nothing_started();
+        }
+        EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), c.recorded_after);
+    }
 }
 
 // A release whose executable the shell cannot start: every file and value is
