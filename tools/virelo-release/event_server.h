@@ -1,0 +1,20 @@
+#pragma once
+// `serve`'s event loop: one thread, epoll, non-blocking sockets. No client
+// occupies anything but its own connection's small state, so a thousand slow
+// or idle ones do not delay the next request.
+
+#include <signal.h>
+
+#include "common/result.h"
+#include "serve_settings.h"
+#include "site_files.h"
+#include "tls_context.h"
+
+namespace virelo::tool {
+
+// Serves `root` on the listening socket until one of `stop_signals` (which
+// the caller has blocked) arrives. `tls` may be null for plain HTTP.
+Result run_event_server(int listener, const SiteRoot& root, const TlsContext* tls, const ServeSettings& settings,
+                        const sigset_t& stop_signals);
+
+}  // namespace virelo::tool
