@@ -3,6 +3,7 @@
 namespace virelo::tool {
 
 ConnectionCounts::Admission ConnectionCounts::admit(const std::string& client) {
+    const std::lock_guard lock{mutex_};
     const auto entry = per_client_.try_emplace(client, 0).first;
     Admission verdict = Admission::admitted;
     if (entry->second >= max_per_client_) verdict = Admission::client_full;
@@ -17,6 +18,7 @@ ConnectionCounts::Admission ConnectionCounts::admit(const std::string& client) {
 }
 
 void ConnectionCounts::release(const std::string& client) {
+    const std::lock_guard lock{mutex_};
     const auto found = per_client_.find(client);
     if (found == per_client_.end()) return;
     --total_;

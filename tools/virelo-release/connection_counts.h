@@ -1,7 +1,9 @@
 #pragma once
-// Open connections, in total and per client key (see Peer::limit_key).
+// Open connections, in total and per client key (see Peer::limit_key),
+// shared by the event loops.
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -18,11 +20,10 @@ public:
     Admission admit(const std::string& client);
     void release(const std::string& client);
 
-    std::size_t total() const { return total_; }
-
 private:
-    std::size_t max_total_;
-    std::size_t max_per_client_;
+    const std::size_t max_total_;
+    const std::size_t max_per_client_;
+    std::mutex mutex_;
     std::size_t total_ = 0;
     std::unordered_map<std::string, std::size_t> per_client_;
 };

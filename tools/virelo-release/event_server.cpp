@@ -2,9 +2,13 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +16,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -26,24 +31,23 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::uint64_t listener_id = 0;
-constexpr std::uint64_t signal_id = 1;
+constexpr std::uint64_t stop_id = 1;
+constexpr unsigned max_loops = 8;
 constexpr auto sweep_interval = 250ms;
 // After the process ran out of descriptors, accepting rests this long
 // rather than spin on a listener it cannot serve.
 constexpr auto accept_pause = 100ms;
-constexpr int accepts_per_turn = 64;
+constexpr int accepts_per_turn = 4;
 constexpr int events_per_wait = 256;
 
 class EventLoop {
 public:
-    EventLoop(int listener, const SiteRoot& root, const TlsContext* tls, const ServeSettings& settings)
-        : listener_{listener},
-          root_{root},
-          tls_{tls},
-          settings_{settings},
-          counts_{settings.max_connections, settings.max_per_client} {}
+    EventLoop(int listener, const SiteRoot& root, const TlsContext* tls, const ServeSettings& settings,
+              ConnectionCounts& counts)
+        : listener_{listener}, root_{root}, tls_{tls}, settings_{settings}, counts_{counts} {}
 
-    Result run(const sigset_t& stop_signals);
+    // Until `stop` (an eventfd) becomes readable.
+    Result run(int stop);
 
 private:
     struct Entry {
@@ -54,6 +58,7 @@ private:
     ServeContext context() const { return {root_, settings_, now_, date_}; }
     void tick_clock();
     bool watch(int fd, std::uint32_t events, std::uint64_t id, int operation = EPOLL_CTL_ADD);
+    bool watch_listener();
     void accept_clients();
     void admit(unique_fd socket, const sockaddr_storage& address);
     bool make_room();
@@ -67,7 +72,7 @@ private:
     const TlsContext* tls_;
     const ServeSettings& settings_;
     unique_fd epoll_;
-    ConnectionCounts counts_;
+    ConnectionCounts& counts_;
     std::unordered_map<std::uint64_t, Entry> connections_;
     std::vector<std::uint64_t> queue_;  // connections that yielded their turn
     std::uint64_t next_id_ = 2;
@@ -95,10 +100,12 @@ bool EventLoop::watch(int fd, std::uint32_t events, std::uint64_t id, int operat
     return ::epoll_ctl(epoll_.get(), operation, fd, &event) == 0;
 }
 
-Result EventLoop::run(const sigset_t& stop_signals) {
+// EPOLLEXCLUSIVE: a new connection wakes one idle loop, not all of them.
+bool EventLoop::watch_listener() { return watch(listener_, EPOLLIN | EPOLLEXCLUSIVE, listener_id); }
+
+Result EventLoop::run(int stop) {
     epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
-    const unique_fd signals{::signalfd(-1, &stop_signals, SFD_NONBLOCK | SFD_CLOEXEC)};
-    if (!epoll_ || !signals || !watch(listener_, EPOLLIN, listener_id) || !watch(signals.get(), EPOLLIN, signal_id)) {
+    if (!epoll_ || !watch_listener() || !watch(stop, EPOLLIN, stop_id)) {
         return Result::failure(std::string{"cannot start the event loop: "} + std::strerror(errno));
     }
     tick_clock();
@@ -112,7 +119,7 @@ Result EventLoop::run(const sigset_t& stop_signals) {
         tick_clock();
         for (int i = 0; i < ready; ++i) {
             const std::uint64_t id = events[i].data.u64;
-            if (id == signal_id) return Result::success();
+            if (id == stop_id) return Result::success();
             if (id == listener_id) {
                 accept_clients();
             } else {
@@ -146,7 +153,7 @@ void EventLoop::accept_clients() {
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            if (watch(listener_, 0, listener_id, EPOLL_CTL_MOD)) {
+            if (::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, listener_, nullptr) == 0) {
                 accept_paused_ = true;
                 accept_paused_until_ = now_ + accept_pause;
             }
@@ -182,8 +189,10 @@ void EventLoop::admit(unique_fd socket, const sockaddr_storage& address) {
     connections_.emplace(id, Entry{std::move(connection)});
 }
 
-// Ends the connection that has waited longest for a request head: an idle
-// keep-alive connection or a slow one, never an answer under way.
+// Ends the connection of this loop that has waited longest for a request
+// head: an idle keep-alive connection or a slow one, never an answer under
+// way. (Each loop makes room among its own connections; as new connections
+// are spread over the loops, so are the ones waiting.)
 bool EventLoop::make_room() {
     auto oldest = connections_.end();
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
@@ -200,9 +209,14 @@ bool EventLoop::make_room() {
 }
 
 // A best-effort 503 before the close, on plain HTTP only: on TLS nothing can
-// be said before a handshake the server has no room for.
+// be said before a handshake the server has no room for. What the client has
+// sent already is read away first, so the close is not a reset that could
+// destroy the answer on its way.
 void EventLoop::refuse(int fd, ConnectionCounts::Admission verdict) {
     if (tls_) return;
+    char discard[4096];
+    for (int i = 0; i < 4 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) {
+    }
     const std::string body = verdict == ConnectionCounts::Admission::client_full
                                  ? "too many connections from your address\n"
                                  : "too many connections\n";
@@ -246,17 +260,49 @@ void EventLoop::sweep() {
         connections_.at(id).connection->expire(context());
         destroy(id);
     }
-    if (accept_paused_ && now_ >= accept_paused_until_ && watch(listener_, EPOLLIN, listener_id, EPOLL_CTL_MOD)) {
-        accept_paused_ = false;
-    }
+    if (accept_paused_ && now_ >= accept_paused_until_ && watch_listener()) accept_paused_ = false;
+}
+
+// One loop per processor this process may run on, at most max_loops.
+unsigned loop_count() {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    const int available = ::sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+    return std::clamp(static_cast<unsigned>(available), 1u, max_loops);
 }
 
 }  // namespace
 
 Result run_event_server(int listener, const SiteRoot& root, const TlsContext* tls, const ServeSettings& settings,
                         const sigset_t& stop_signals) {
-    EventLoop loop{listener, root, tls, settings};
-    return loop.run(stop_signals);
+    // The loops end when `stop` becomes readable: after a stop signal, or
+    // when one loop fails. The stop signals stay blocked in every thread and
+    // are taken here.
+    const unique_fd stop{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    const unique_fd signals{::signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK)};
+    if (!stop || !signals) return Result::failure(std::string{"cannot start: "} + std::strerror(errno));
+    ConnectionCounts counts{settings.max_connections, settings.max_per_client};
+    const unsigned count = loop_count();
+    std::vector<Result> results(count, Result::success());
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            EventLoop loop{listener, root, tls, settings, counts};
+            results[i] = loop.run(stop.get());
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto written = ::write(stop.get(), &one, sizeof one);
+        });
+    }
+    pollfd waits[2] = {{signals.get(), POLLIN, 0}, {stop.get(), POLLIN, 0}};
+    while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(stop.get(), &one, sizeof one);
+    for (auto& thread : threads) thread.join();
+    for (auto& result : results) {
+        if (!result) return result;
+    }
+    return Result::success();
 }
 
 }  // namespace virelo::tool

@@ -1,7 +1,9 @@
 #pragma once
-// `serve`'s event loop: one thread, epoll, non-blocking sockets. No client
-// occupies anything but its own connection's small state, so a thousand slow
-// or idle ones do not delay the next request.
+// `serve`'s event loops: one thread per processor, each with its own epoll
+// set and its own connections, all accepting from the one listening socket.
+// Sockets are non-blocking; no client occupies anything but its own
+// connection's small state, so a thousand slow or idle ones do not delay the
+// next request.
 
 #include <signal.h>
 

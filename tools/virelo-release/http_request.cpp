@@ -168,7 +168,9 @@ std::size_t leading_blank_lines(std::string_view received) {
 }
 
 Refusal oversized_head(std::string_view received) {
-    if (received.find('\n') == std::string_view::npos) return refuse(414, "request target too long");
+    if (!received.empty() && received.find('\n') == std::string_view::npos) {
+        return refuse(414, "request target too long");
+    }
     return refuse(431, "request header fields too large");
 }
 

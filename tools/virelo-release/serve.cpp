@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -18,8 +19,8 @@
 namespace virelo::tool {
 namespace {
 
-// Descriptors kept free beside the connections: the listener, epoll, the
-// signal descriptor, and each answer's open file.
+// Descriptors kept free beside the connections' own: the listener, epoll,
+// the signal descriptor, the standard streams.
 constexpr rlim_t spare_descriptors = 16;
 
 Expected<std::optional<TlsContext>> load_tls(const Options& options) {
@@ -58,19 +59,20 @@ Expected<ServeSettings> read_settings(const Options& options) {
     return settings;
 }
 
-// Each connection is a descriptor: raise the soft limit as far as allowed,
-// and never admit more connections than it leaves room for.
+// Each connection takes two descriptors at most (its socket and the file it
+// sends): raise the soft limit as far as allowed, and never admit more
+// connections than it leaves room for.
 void fit_to_descriptor_limit(ServeSettings& settings) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    const rlim_t wanted = static_cast<rlim_t>(settings.max_connections) + spare_descriptors;
+    const rlim_t wanted = 2 * static_cast<rlim_t>(settings.max_connections) + spare_descriptors;
     if (limit.rlim_cur < wanted) {
         limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
         ::setrlimit(RLIMIT_NOFILE, &limit);
         ::getrlimit(RLIMIT_NOFILE, &limit);
     }
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
-        settings.max_connections = limit.rlim_cur > spare_descriptors * 2 ? limit.rlim_cur - spare_descriptors : 1;
+        settings.max_connections = limit.rlim_cur > spare_descriptors + 2 ? (limit.rlim_cur - spare_descriptors) / 2 : 1;
     }
 }
 
