@@ -39,6 +39,20 @@ def receive_all(sock, quiet_seconds):
         data += chunk
 
 
+def keep_alive(port, source):
+    """A connection that has had one answer and waits for its next request."""
+    sock = connect(port, source)
+    sock.sendall(MANIFEST)
+    data = b""
+    while b"\r\n\r\n" not in data or len(answers(data)[0][2]) < int(answers(data)[0][1]["content-length"]):
+        chunk = sock.recv(1 << 16)
+        if not chunk:
+            raise AssertionError(f"closed after {data!r}")
+        data += chunk
+    assert answers(data)[0][0] == 200, data
+    return sock
+
+
 def exchange(port, data, quiet_seconds=10, source="127.0.0.1"):
     with connect(port, source) as sock:
         sock.sendall(data)
@@ -271,7 +285,8 @@ class LimitTest(ServeFixture):
     extra = ("--max-connections", "6", "--max-per-client", "3")
 
     def test_per_client_and_total_limits(self):
-        first = [connect(self.port, "127.0.0.2") for _ in range(3)]
+        first = [keep_alive(self.port, "127.0.0.2") for _ in range(3)]
+        later = []
         try:
             # The fourth from the same address is turned away; another address is served.
             data, closed = exchange(self.port, MANIFEST, source="127.0.0.2")
@@ -279,20 +294,16 @@ class LimitTest(ServeFixture):
             self.assertEqual(answers(data)[0][0], 503)
             self.assertEqual(answers(exchange(self.port, MANIFEST, quiet_seconds=1, source="127.0.0.3")[0])[0][0],
                              200)
-            # With the server full, a new client takes the place of a
-            # connection that waits for a request (the longest waiting one of
-            # the event loop that accepts it).
-            time.sleep(0.3)
-            later = [connect(self.port, "127.0.0.4") for _ in range(3)]
-            waiting = first + later
+            # With the server full, a new client takes the place of the
+            # connection that has waited longest for its next request.
+            later = [keep_alive(self.port, "127.0.0.4") for _ in range(3)]
+            time.sleep(0.6)  # the event loops tell each other who waits, every 250 ms
             data, _ = exchange(self.port, MANIFEST, quiet_seconds=1, source="127.0.0.5")
             self.assertEqual(answers(data)[0][0], 200)
-            self.assertEqual(sorted(receive_all(sock, 0.2) for sock in waiting),
-                             [(b"", False)] * 5 + [(b"", True)])
-            for sock in later:
-                sock.close()
+            self.assertEqual([receive_all(sock, 0.2) for sock in first + later],
+                             [(b"", True)] + [(b"", False)] * 5)
         finally:
-            for sock in first:
+            for sock in first + later:
                 sock.close()
 
     def test_limits_must_be_counts(self):
@@ -366,7 +377,9 @@ class TlsTest(TempFolderTest):
                         "-keyout", key, "-out", cert], check=True, capture_output=True)
         server = Server(self, site, "--tls-cert", cert, "--tls-key", key)
         try:
-            # Plain HTTP to the TLS port, and a client that does not trust the certificate.
+            # A probe that sends nothing is no handshake; plain HTTP to the
+            # TLS port and a client that does not trust the certificate are.
+            connect(server.port).close()
             exchange(server.port, MANIFEST)
             with self.assertRaises(ssl.SSLCertVerificationError):
                 with connect(server.port) as sock:

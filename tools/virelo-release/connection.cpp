@@ -49,7 +49,7 @@ Connection::Step Connection::advance(const ServeContext& context) {
 void Connection::expire(const ServeContext& context) {
     switch (state_) {
     case State::handshake:
-        log_tls_failure(peer_, "timed out");
+        if (transport_->heard_from_client()) log_tls_failure(peer_, "timed out");
         return;
     case State::reading:
         if (received_.empty() && blank_bytes_ == 0) return;  // an idle connection
@@ -76,7 +76,9 @@ Connection::Outcome Connection::handshake() {
         return std::nullopt;
     }
     if (io.status == Io::again) return Step::wait;
-    log_tls_failure(peer_, transport_->failure_reason());
+    // A connection closed before it sent a byte (a port probe, a load
+    // balancer's health check) attempted no handshake: nothing to report.
+    if (transport_->heard_from_client()) log_tls_failure(peer_, transport_->failure_reason());
     return Step::close;
 }
 

@@ -23,6 +23,7 @@
 #include "connection.h"
 #include "connection_counts.h"
 #include "http_date.h"
+#include "loop_mailbox.h"
 #include "peer.h"
 
 namespace virelo::tool {
@@ -32,6 +33,7 @@ using namespace std::chrono_literals;
 
 constexpr std::uint64_t listener_id = 0;
 constexpr std::uint64_t stop_id = 1;
+constexpr std::uint64_t mailbox_id = 2;
 constexpr unsigned max_loops = 8;
 constexpr auto sweep_interval = 250ms;
 // After the process ran out of descriptors, accepting rests this long
@@ -43,8 +45,14 @@ constexpr int events_per_wait = 256;
 class EventLoop {
 public:
     EventLoop(int listener, const SiteRoot& root, const TlsContext* tls, const ServeSettings& settings,
-              ConnectionCounts& counts)
-        : listener_{listener}, root_{root}, tls_{tls}, settings_{settings}, counts_{counts} {}
+              ConnectionCounts& counts, LoopMailbox& mailbox, const std::vector<std::unique_ptr<LoopMailbox>>& all)
+        : listener_{listener},
+          root_{root},
+          tls_{tls},
+          settings_{settings},
+          counts_{counts},
+          mailbox_{mailbox},
+          mailboxes_{all} {}
 
     // Until `stop` (an eventfd) becomes readable.
     Result run(int stop);
@@ -60,8 +68,9 @@ private:
     bool watch(int fd, std::uint32_t events, std::uint64_t id, int operation = EPOLL_CTL_ADD);
     bool watch_listener();
     void accept_clients();
-    void admit(unique_fd socket, const sockaddr_storage& address);
-    bool make_room();
+    void admit(unique_fd socket, const sockaddr_storage& address, bool may_hand_over);
+    std::unordered_map<std::uint64_t, Entry>::iterator longest_waiting();
+    LoopMailbox* mailbox_of_longest_waiting();
     void refuse(int fd, ConnectionCounts::Admission verdict);
     void drive(std::uint64_t id);
     void destroy(std::uint64_t id);
@@ -73,9 +82,11 @@ private:
     const ServeSettings& settings_;
     unique_fd epoll_;
     ConnectionCounts& counts_;
+    LoopMailbox& mailbox_;
+    const std::vector<std::unique_ptr<LoopMailbox>>& mailboxes_;
     std::unordered_map<std::uint64_t, Entry> connections_;
     std::vector<std::uint64_t> queue_;  // connections that yielded their turn
-    std::uint64_t next_id_ = 2;
+    std::uint64_t next_id_ = mailbox_id + 1;
     Clock::time_point now_{};
     Clock::time_point next_sweep_{};
     bool accept_paused_ = false;
@@ -105,7 +116,8 @@ bool EventLoop::watch_listener() { return watch(listener_, EPOLLIN | EPOLLEXCLUS
 
 Result EventLoop::run(int stop) {
     epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
-    if (!epoll_ || !watch_listener() || !watch(stop, EPOLLIN, stop_id)) {
+    if (!epoll_ || !watch_listener() || !watch(stop, EPOLLIN, stop_id) ||
+        !watch(mailbox_.wake_fd(), EPOLLIN, mailbox_id)) {
         return Result::failure(std::string{"cannot start the event loop: "} + std::strerror(errno));
     }
     tick_clock();
@@ -122,6 +134,8 @@ Result EventLoop::run(int stop) {
             if (id == stop_id) return Result::success();
             if (id == listener_id) {
                 accept_clients();
+            } else if (id == mailbox_id) {
+                for (auto& handed : mailbox_.take()) admit(std::move(handed.socket), handed.address, false);
             } else {
                 drive(id);
             }
@@ -148,7 +162,7 @@ void EventLoop::accept_clients() {
         const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            admit(unique_fd{fd}, address);
+            admit(unique_fd{fd}, address, true);
             continue;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
@@ -163,10 +177,28 @@ void EventLoop::accept_clients() {
     }
 }
 
-void EventLoop::admit(unique_fd socket, const sockaddr_storage& address) {
+// When the server is full, the connection that has waited longest for a
+// request head (an idle keep-alive connection or a slow one, never an answer
+// under way) makes room. If it belongs to another loop, the new connection is
+// handed to that loop, which decides again.
+void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, bool may_hand_over) {
     Peer peer = describe_peer(address);
     auto verdict = counts_.admit(peer.limit_key);
-    if (verdict == ConnectionCounts::Admission::server_full && make_room()) verdict = counts_.admit(peer.limit_key);
+    if (verdict == ConnectionCounts::Admission::server_full) {
+        const auto local = longest_waiting();
+        LoopMailbox* other = may_hand_over ? mailbox_of_longest_waiting() : nullptr;
+        if (other && (local == connections_.end() ||
+                      *other->oldest_waiting() < local->second.connection->waiting_since())) {
+            other->post({std::move(socket), address});
+            return;
+        }
+        if (local != connections_.end()) {
+            const std::uint64_t id = local->first;
+            local->second.connection->expire(context());
+            destroy(id);
+            verdict = counts_.admit(peer.limit_key);
+        }
+    }
     if (verdict != ConnectionCounts::Admission::admitted) {
         refuse(socket.get(), verdict);
         return;
@@ -189,11 +221,7 @@ void EventLoop::admit(unique_fd socket, const sockaddr_storage& address) {
     connections_.emplace(id, Entry{std::move(connection)});
 }
 
-// Ends the connection of this loop that has waited longest for a request
-// head: an idle keep-alive connection or a slow one, never an answer under
-// way. (Each loop makes room among its own connections; as new connections
-// are spread over the loops, so are the ones waiting.)
-bool EventLoop::make_room() {
+std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::longest_waiting() {
     auto oldest = connections_.end();
     for (auto it = connections_.begin(); it != connections_.end(); ++it) {
         const Connection& connection = *it->second.connection;
@@ -202,10 +230,17 @@ bool EventLoop::make_room() {
             oldest = it;
         }
     }
-    if (oldest == connections_.end()) return false;
-    oldest->second.connection->expire(context());
-    destroy(oldest->first);
-    return true;
+    return oldest;
+}
+
+// Another loop's, as published at its last sweep.
+LoopMailbox* EventLoop::mailbox_of_longest_waiting() {
+    LoopMailbox* found = nullptr;
+    for (const auto& mailbox : mailboxes_) {
+        if (mailbox.get() == &mailbox_ || !mailbox->oldest_waiting()) continue;
+        if (!found || *mailbox->oldest_waiting() < *found->oldest_waiting()) found = mailbox.get();
+    }
+    return found;
 }
 
 // A best-effort 503 before the close, on plain HTTP only: on TLS nothing can
@@ -215,8 +250,8 @@ bool EventLoop::make_room() {
 void EventLoop::refuse(int fd, ConnectionCounts::Admission verdict) {
     if (tls_) return;
     char discard[4096];
-    for (int i = 0; i < 4 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) {
-    }
+    int reads = 0;
+    while (reads++ < 4 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) continue;
     const std::string body = verdict == ConnectionCounts::Admission::client_full
                                  ? "too many connections from your address\n"
                                  : "too many connections\n";
@@ -261,6 +296,10 @@ void EventLoop::sweep() {
         destroy(id);
     }
     if (accept_paused_ && now_ >= accept_paused_until_ && watch_listener()) accept_paused_ = false;
+    const auto oldest = longest_waiting();
+    mailbox_.publish_oldest_waiting(oldest == connections_.end()
+                                        ? std::nullopt
+                                        : std::optional{oldest->second.connection->waiting_since()});
 }
 
 // One loop per processor this process may run on, at most max_loops.
@@ -283,11 +322,16 @@ Result run_event_server(int listener, const SiteRoot& root, const TlsContext* tl
     if (!stop || !signals) return Result::failure(std::string{"cannot start: "} + std::strerror(errno));
     ConnectionCounts counts{settings.max_connections, settings.max_per_client};
     const unsigned count = loop_count();
+    std::vector<std::unique_ptr<LoopMailbox>> mailboxes;
+    for (unsigned i = 0; i < count; ++i) {
+        mailboxes.push_back(std::make_unique<LoopMailbox>());
+        if (!mailboxes.back()->valid()) return Result::failure(std::string{"cannot start: "} + std::strerror(errno));
+    }
     std::vector<Result> results(count, Result::success());
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {
-            EventLoop loop{listener, root, tls, settings, counts};
+            EventLoop loop{listener, root, tls, settings, counts, *mailboxes[i], mailboxes};
             results[i] = loop.run(stop.get());
             const std::uint64_t one = 1;
             [[maybe_unused]] const auto written = ::write(stop.get(), &one, sizeof one);

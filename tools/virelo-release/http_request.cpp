@@ -37,6 +37,8 @@ bool is_field_value(std::string_view text) {
     return true;
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equals_nocase(std::string_view a, std::string_view b) {
@@ -84,7 +86,7 @@ std::optional<std::uint64_t> content_length(std::string_view value) {
     if (value.empty() || value.size() > 18) return std::nullopt;
     std::uint64_t n = 0;
     for (const char c : value) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (!is_digit(c)) return std::nullopt;
         n = n * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return n;
@@ -187,9 +189,8 @@ std::variant<RequestHead, Refusal> parse_request_head(std::string_view head) {
         parsed.http_1_1 = true;
     } else if (request.version == "HTTP/1.0") {
         parsed.http_1_1 = false;
-    } else if (request.version.size() == 8 && request.version.starts_with("HTTP/") && request.version[6] == '.' &&
-               hex_value(request.version[5]) >= 0 && hex_value(request.version[5]) < 10 &&
-               hex_value(request.version[7]) >= 0 && hex_value(request.version[7]) < 10) {
+    } else if (request.version.size() == 8 && request.version.starts_with("HTTP/") && is_digit(request.version[5]) &&
+               request.version[6] == '.' && is_digit(request.version[7])) {
         return refuse(505, "HTTP version not supported", &request);
     } else {
         return refuse(400, "malformed request line", &request);

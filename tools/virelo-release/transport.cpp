@@ -63,6 +63,8 @@ public:
         return outcome(result);
     }
 
+    bool heard_from_client() const override { return BIO_number_read(SSL_get_rbio(ssl_.get())) > 0; }
+
     Io read(char* buffer, std::size_t size) override {
         ERR_clear_error();
         std::size_t n = 0;

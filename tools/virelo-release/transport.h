@@ -46,6 +46,8 @@ public:
     virtual void shutdown_write() = 0;
     // Why the last call failed, for the log.
     virtual std::string failure_reason() const { return failure_; }
+    // Whether the client has sent any byte yet.
+    virtual bool heard_from_client() const { return true; }
 
 protected:
     explicit Transport(unique_fd socket) : socket_{std::move(socket)} {}
