@@ -22,6 +22,7 @@ constexpr std::uint64_t turn_bytes = 2 * 1024 * 1024;
 // Copy buffer for transports without sendfile (TLS).
 constexpr std::size_t copy_chunk_bytes = 64 * 1024;
 constexpr std::size_t read_chunk_bytes = 16 * 1024;
+constexpr std::size_t idle_buffer_bytes = 4 * 1024;
 
 }  // namespace
 
@@ -208,8 +209,10 @@ Connection::Outcome Connection::send(const ServeContext& context) {
 Connection::Outcome Connection::finish_answer(const ServeContext& context) {
     log_answer();
     file_.reset();
+    // An idle connection keeps no large buffer: a thousand of them must stay small.
     out_.clear();
-    if (out_.capacity() > inline_body_bytes * 2) out_.shrink_to_fit();
+    if (out_.capacity() > idle_buffer_bytes) std::string{}.swap(out_);
+    if (received_.empty() && received_.capacity() > idle_buffer_bytes) std::string{}.swap(received_);
     if (refused_) {
         transport_->shutdown_write();
         state_ = State::lingering;
