@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -702,6 +703,69 @@ TEST_F(PipelineTest, RealProgramStartsTheInstalledCopySoonWhenTheSiteHangs) {
     EXPECT_LT(seconds, 10.0);
     EXPECT_EQ(test::read_text(folder_.file("setup-error.txt")), std::nullopt);
     expect_started_by_the_pipeline(1);
+}
+
+// The diagnostic log says which site was used and why, each request with its
+// answer, what was decided and what was started.
+TEST_F(PipelineTest, DiagnosticLogTellsWhatTheRunDid) {
+    site_.publish(v1_, "1.0.0");
+    PipelineOptions options;
+    // A refused --site falls back to the built-in site: here the test's own.
+    options.args = {own_path(), "--site", "http://192.168.1.20:8080/"};
+    options.default_site = site_.url();
+    options.close_timing = patient_close;
+    options.swap_timing = quick_swap;
+    ASSERT_TRUE(run_install(options).ok());
+
+    const auto log = test::read_text(folder_.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    const std::string expected[] = {
+        "site " + site_.url() + " (the built-in site: --site http://192.168.1.20:8080/ was refused (plain http is "
+                                "accepted only for 127.0.0.1 and localhost)); Virelo not installed",
+        "GET " + site_.url() + "api/release?f=manifest: 200, ",
+        "GET " + site_.url() + "api/release?f=sig: 200, ",
+        "release 1.0.0: ",
+        "GET " + site_.url() + "api/release?f=exe: 200, " + std::to_string(v1_.size()) + " bytes, ",
+        "started the installed copy",
+    };
+    for (const std::string& line : expected) EXPECT_NE(log->find(line), std::string::npos) << line << "\n" << *log;
+}
+
+// Each run of the program appends to the log; a log past its bound is moved
+// aside first, so the two files stay small however often Virelo starts.
+TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
+    site_.publish(v1_, "1.0.0");
+    const std::string log_path = folder_.file("setup.log");
+    const auto run_program = [&] {
+        test::RunOptions options;
+        options.args = {"--site", site_.url()};
+        const test::RunResult result = test::run_program(test::setup_exe(), options);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timed_out);
+    };
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>("earlier line\r\n"), 14}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    run_program();
+    auto log = test::read_text(log_path).value_or("");
+    EXPECT_EQ(log.rfind("earlier line\r\n", 0), 0u) << "appended, not replaced";
+    EXPECT_EQ(count(log, "install run"), 2u);
+    EXPECT_EQ(count(log, "result: success"), 2u);
+
+    const std::string big(70 * 1024, 'x');
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    EXPECT_EQ(test::read_text(log_path + ".1"), big);
+    log = test::read_text(log_path).value_or("");
+    EXPECT_LT(log.size(), 4096u);
+    EXPECT_EQ(count(log, "result: success"), 1u);
 }
 
 // A release whose executable the shell cannot start: every file and value is
