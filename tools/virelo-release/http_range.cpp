@@ -42,12 +42,12 @@ std::string_view trim(std::string_view text) {
 
 RangeChoice choose_range(std::string_view field, std::uint64_t size) {
     if (!starts_with_bytes_unit(field)) return {};
-    const std::string_view spec = trim(field.substr(6));
-    if (spec.find(',') != std::string_view::npos) return {};
-    const auto dash = spec.find('-');
+    const std::string_view range = trim(field.substr(6));
+    if (range.find(',') != std::string_view::npos) return {};
+    const auto dash = range.find('-');
     if (dash == std::string_view::npos) return {};
-    const std::string_view first_text = spec.substr(0, dash);
-    const std::string_view last_text = spec.substr(dash + 1);
+    const std::string_view first_text = range.substr(0, dash);
+    const std::string_view last_text = range.substr(dash + 1);
 
     if (first_text.empty()) {  // "-N": the last N bytes
         const auto suffix = position(last_text);
