@@ -31,6 +31,8 @@ bool swap_in(std::string_view staged, std::string_view installed, std::string_vi
         // The staged file is held now: the old executable goes back.
         win::rename_durably(backup, installed, false);
     }
+    // A failed swap starts the old executable: it must be under its name.
+    if (!win::path_exists(installed)) win::rename_durably(backup, installed, false);
     return false;
 }
 
