@@ -336,7 +336,7 @@ protected:
         win::delete_file(trace_);
         const test::RunOptions options = options_for(args, std::move(env));
         auto child = test::start_program(exe, options);
-        // Once in a few hundred starts under Wine, CreateProcessW has failed
+        // Once in about a thousand starts under Wine, CreateProcessW failed
         // here right after a killed run; a second try is shown, not hidden.
         for (int retry = 0; !child && retry < 2; ++retry) {
             std::printf("starting %s failed (error %lu); trying again\n", exe.c_str(), GetLastError());
