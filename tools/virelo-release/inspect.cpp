@@ -62,8 +62,7 @@ Expected<EmbeddedConstants> find_release_constants(std::string_view program, std
         found = std::move(record);
     }
     if (!found) {
-        return Out::failure(std::string{name} + " has no built-in release constants: it is not a VireloSetup.exe "
-                                                "built from this source");
+        return Out::failure(std::string{name} + " is not a VireloSetup.exe built from this source");
     }
     return std::move(*found);
 }
@@ -76,14 +75,16 @@ int run_inspect(const std::vector<std::string>& args) {
     if (!bytes) return fail(bytes.error());
     const auto image = PeView::parse(bytes.value(), path);
     if (!image) return fail(image.error());
-    const auto constants = find_release_constants(bytes.value(), path);
-    if (!constants) return fail(constants.error());
-
-    const auto& keys = constants.value().keys;
     std::printf("file:             %s (%zu bytes)\n", path.c_str(), bytes.value().size());
-    std::printf("signing key:      %s\n", describe_key(keys.front()).c_str());
-    std::printf("next signing key: %s\n", keys.size() > 1 ? describe_key(keys[1]).c_str() : "none");
-    std::printf("release site:     %s\n", constants.value().site.c_str());
+    // Any executable has a version and maybe a signature; only a setup program has constants.
+    if (const auto constants = find_release_constants(bytes.value(), path); constants) {
+        const auto& keys = constants.value().keys;
+        std::printf("signing key:      %s\n", describe_key(keys.front()).c_str());
+        std::printf("next signing key: %s\n", keys.size() > 1 ? describe_key(keys[1]).c_str() : "none");
+        std::printf("release site:     %s\n", constants.value().site.c_str());
+    } else {
+        std::printf("release constants: none (%s)\n", constants.error().c_str());
+    }
     const auto version = read_version_resource(image.value());
     std::printf("version:          %s\n",
                 !version ? version.error().c_str()

@@ -126,8 +126,9 @@ Expected<PublishRequest> read_request(const std::vector<std::string>& args) {
 Result check_stated_version(const PublishRequest& request, const PeView& image) {
     const auto resource = read_version_resource(image);
     if (!resource || !resource.value()) {
-        std::fprintf(stderr, "virelo-release: warning: %s %s; --version %s is not checked against it\n",
-                     request.executable.c_str(), resource ? "has no version resource" : resource.error().c_str(),
+        std::fprintf(stderr, "virelo-release: warning: %s%s; --version %s is not checked against it\n",
+                     request.executable.c_str(),
+                     resource ? " has no version resource" : (": " + resource.error()).c_str(),
                      request.version.c_str());
         return Result::success();
     }
@@ -166,8 +167,8 @@ Result check_inputs(const PublishRequest& request) {
     if (!bytes) return Result::failure(bytes.error());
     // A file that passes the quick header test may still lack the parts below.
     if (const auto image = PeView::parse(bytes.value(), request.executable); image) {
-        if (auto ok = check_stated_version(request, image.value()); !ok) return ok;
         if (auto ok = check_authenticode(request, image.value()); !ok) return ok;
+        if (auto ok = check_stated_version(request, image.value()); !ok) return ok;
     } else if (request.require_authenticode) {
         return Result::failure(image.error());
     }
@@ -270,9 +271,11 @@ int run_publish(const std::vector<std::string>& args) {
     // The serial is read under the lock, so two publishers never take the same one.
     const auto lock = FolderLock::acquire(r.folder);
     if (!lock) return fail(lock.error());
+    // A malformed serial in the current manifest leaves the choice to --serial.
     const auto current = current_serial(r.folder);
-    const auto serial = current ? next_serial(current.value(), r.serial, r.folder)
-                                : Expected<std::uint64_t>::failure(current.error());
+    const auto serial = current    ? next_serial(current.value(), r.serial, r.folder)
+                        : r.serial ? next_serial(std::nullopt, r.serial, r.folder)
+                                   : Expected<std::uint64_t>::failure(current.error());
     if (!serial) {
         undo_folders();
         return fail(serial.error());
