@@ -6,15 +6,20 @@
 #include <string>
 
 #include "common/win/files.h"
+#include "common/win/os_error.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
+#include "foundation/status_channel.h"
 #include "release/digest.h"
 #include "release/download_progress.h"
 #include "release/http_client.h"
-#include "foundation/status_channel.h"
+#include "release/staged_writer.h"
 
 namespace virelo {
 namespace {
+
+constexpr char mismatch_text[] =
+    "The downloaded file does not match the signed release, so it will not be installed. Please try again later.";
 
 // The file's size without reading it; nothing when it cannot be queried.
 std::optional<std::uint64_t> file_size(const std::string& path) {
@@ -23,6 +28,38 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+// Each piece goes to the staged file, and the progress line follows it.
+class DownloadSink final : public BodySink {
+public:
+    DownloadSink(StagedWriter& writer, const Release& release) : writer_{writer}, release_{release} {}
+    bool take(std::span<const std::uint8_t> piece, std::uint64_t received, std::uint64_t declared) override {
+        const DownloadProgress progress = download_progress(received, declared, release_.size);
+        post_status(download_progress_text(release_.version, progress), progress.permille);
+        return writer_.add(piece);
+    }
+
+private:
+    StagedWriter& writer_;
+    const Release& release_;
+};
+
+// Removes the install folder again if this download made it and left it empty.
+class CreatedFolder {
+public:
+    explicit CreatedFolder(std::string path) : path_{std::move(path)}, existed_{win::path_exists(path_)} {}
+    CreatedFolder(const CreatedFolder&) = delete;
+    CreatedFolder& operator=(const CreatedFolder&) = delete;
+    ~CreatedFolder() {
+        if (!existed_ && !keep_) RemoveDirectoryW(win::to_wide(path_).c_str());
+    }
+    void keep() noexcept { keep_ = true; }
+
+private:
+    std::string path_;
+    bool existed_;
+    bool keep_ = false;
+};
 
 }  // namespace
 
@@ -37,27 +74,36 @@ bool is_current(const Release& release) {
     // A file of another length cannot match, so it is not read at all.
     const auto size = file_size(path);
     if (!size || *size != release.size) return false;
-    const auto bytes = win::read_file(path);
-    return bytes && matches_release(*bytes, release);
+    return sha256_file_hex(path) == release.sha256;
 }
 
-Expected<std::vector<std::uint8_t>> download_release(const Release& release, std::string_view site) {
-    using Bytes = std::vector<std::uint8_t>;
+Expected<StagedExecutable> download_release(const Release& release, std::string_view site,
+                                            const HttpSession& session) {
+    using Outcome = Expected<StagedExecutable>;
     post_status(download_start_text(release.version), 0);
 
-    const auto report = [&release](std::uint64_t received, std::uint64_t content_length) {
-        const DownloadProgress progress = download_progress(received, content_length, release.size);
-        post_status(download_progress_text(release.version, progress), progress.permille);
-    };
-    auto body = http_get(std::string{site} + executable_path(release), report);
-    if (!body) return Expected<Bytes>::failure("Could not download Virelo (" + body.error() + ").");
-
-    if (!matches_release(body.value(), release)) {
-        return Expected<Bytes>::failure(
-            "The downloaded file does not match the signed release, so it will not be installed. "
-            "Please try again later.");
+    CreatedFolder folder{install_dir()};
+    if (const DWORD error = win::create_folder_chain(install_dir()); error != ERROR_SUCCESS) {
+        return Outcome::failure("Could not create the folder: " + os_error_detail(error));
     }
-    return std::move(body).value();
+    StagedWriter writer{staged_exe_path()};
+    if (writer.open_error() != ERROR_SUCCESS) {
+        return Outcome::failure("Could not write the file: " + os_error_detail(writer.open_error()));
+    }
+
+    DownloadSink sink{writer, release};
+    const Result received = http_receive(session, std::string{site} + executable_path(release), sink);
+    // A failed write is what stopped the transfer, so it is the one reported.
+    if (const DWORD error = writer.finish(); error != ERROR_SUCCESS) {
+        return Outcome::failure("Could not write the file: " + os_error_detail(error));
+    }
+    if (!received) return Outcome::failure("Could not download Virelo (" + received.error() + ").");
+    if (writer.size() != release.size || writer.digest_hex() != release.sha256) {
+        return Outcome::failure(mismatch_text);
+    }
+    writer.keep();
+    folder.keep();
+    return StagedExecutable{staged_exe_path()};
 }
 
 }  // namespace virelo
