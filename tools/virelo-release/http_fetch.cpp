@@ -112,6 +112,11 @@ Expected<Fetched> SiteClient::get(std::string_view relative, bool keep_body, std
         }
         return Out::failure("cannot reach " + url + ": " + reason);
     }
+    // WinHTTP follows redirects, but never from https to http: neither does the setup program.
+    if (site_.https && lowered(result->location).starts_with("http://")) {
+        return Out::failure(url + " redirects to " + result->location +
+                            ", from https to plain http, which the setup program refuses");
+    }
     // A status without body (a 304, say) never called the receiver.
     fetched.status = result->status;
     fetched.sha256 = to_hex_lower(hasher.finish());

@@ -1,7 +1,6 @@
 #include "sign.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 
