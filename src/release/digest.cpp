@@ -60,20 +60,24 @@ std::string Sha256Hasher::finish_hex() {
     return to_hex_lower(digest);
 }
 
-std::string sha256_file_hex(std::string_view path) {
+std::optional<FileDigest> digest_file(std::string_view path) {
     const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (!file) return {};
+    if (!file) return std::nullopt;
     Sha256Hasher hasher;
+    FileDigest digest;
     std::vector<std::uint8_t> piece(file_piece);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), piece.data(), file_piece, &read, nullptr)) return {};
+        if (!ReadFile(file.get(), piece.data(), file_piece, &read, nullptr)) return std::nullopt;
         if (read == 0) break;
         hasher.add({piece.data(), read});
+        digest.size += read;
     }
-    return hasher.finish_hex();
+    digest.sha256 = hasher.finish_hex();
+    if (digest.sha256.empty()) return std::nullopt;
+    return digest;
 }
 
 }  // namespace virelo

@@ -57,8 +57,13 @@ private:
     bool failed_ = false;
 };
 
-// The file's digest text, read in fixed-size pieces; empty when the file
-// cannot be opened or read.
-std::string sha256_file_hex(std::string_view path);
+struct FileDigest {
+    std::uint64_t size = 0;
+    std::string sha256;  // lower-case hexadecimal
+};
+
+// The file's length and digest, read in fixed-size pieces and never held
+// whole; nothing when the file cannot be opened or read.
+std::optional<FileDigest> digest_file(std::string_view path);
 
 }  // namespace virelo

@@ -29,19 +29,28 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Each piece goes to the staged file, and the progress line follows it.
+// Each piece goes to the staged file, and the progress line follows it. An
+// update that would show exactly what the window already shows is not
+// posted: a read is a few kilobytes, and a post costs more than the read.
 class DownloadSink final : public BodySink {
 public:
     DownloadSink(StagedWriter& writer, const Release& release) : writer_{writer}, release_{release} {}
     bool take(std::span<const std::uint8_t> piece, std::uint64_t received, std::uint64_t declared) override {
         const DownloadProgress progress = download_progress(received, declared, release_.size);
-        post_status(download_progress_text(release_.version, progress), progress.permille);
+        if (progress.permille != shown_.permille || progress.done_mb != shown_.done_mb ||
+            progress.total_mb != shown_.total_mb || !posted_) {
+            post_status(download_progress_text(release_.version, progress), progress.permille);
+            shown_ = progress;
+            posted_ = true;
+        }
         return writer_.add(piece);
     }
 
 private:
     StagedWriter& writer_;
     const Release& release_;
+    DownloadProgress shown_;
+    bool posted_ = false;
 };
 
 // Removes the install folder again if this download made it and left it empty.
@@ -74,7 +83,11 @@ bool is_current(const Release& release) {
     // A file of another length cannot match, so it is not read at all.
     const auto size = file_size(path);
     if (!size || *size != release.size) return false;
-    return sha256_file_hex(path) == release.sha256;
+    return is_current(release, digest_file(path));
+}
+
+bool is_current(const Release& release, const std::optional<FileDigest>& installed) {
+    return installed && installed->size == release.size && installed->sha256 == release.sha256;
 }
 
 Expected<StagedExecutable> download_release(const Release& release, std::string_view site,

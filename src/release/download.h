@@ -3,11 +3,13 @@
 // download it straight into the staged file and prove it is the release.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "common/result.h"
+#include "release/digest.h"
 #include "release/http_session.h"
 #include "release/release.h"
 
@@ -20,6 +22,10 @@ bool matches_release(std::span<const std::uint8_t> bytes, const Release& release
 // The installed executable matches the release; false when it cannot be
 // read. The file is digested in pieces, never held whole.
 bool is_current(const Release& release);
+
+// The same for an installed executable digested earlier (while the release
+// description was on its way); nothing means it could not be read.
+bool is_current(const Release& release, const std::optional<FileDigest>& installed);
 
 // A downloaded executable that passed the size and digest test, flushed to
 // the disk under the staged name beside the installed one.

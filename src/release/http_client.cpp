@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 #include "release/body_framing.h"
 
 namespace virelo {
@@ -16,6 +17,7 @@ constexpr char bad_site_address[] = "bad site address";
 constexpr char network_unavailable[] = "network unavailable";
 constexpr char cannot_reach_site[] = "cannot reach the site";
 constexpr char download_interrupted[] = "download interrupted";
+constexpr char certificate_refused[] = "the site's certificate was not accepted";
 
 // MinGW's headers lack it; the value is fixed by the platform.
 #ifndef WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT
@@ -90,7 +92,34 @@ void bound_waits(HINTERNET request, const std::optional<SteadyClock::time_point>
     WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms);
 }
 
-Result read_body(HINTERNET request, std::uint64_t declared, BodySink& sink, const TransferLimits& limits) {
+// What the diagnostic log says about one exchange.
+struct ExchangeReport {
+    DWORD status = 0;
+    std::uint64_t bytes = 0;
+    DWORD os_error = 0;
+};
+
+// A failure of TLS, not of the network: telling the two apart sends the user
+// to the right person (the publisher, not their internet connection).
+bool is_certificate_failure(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Result read_body(HINTERNET request, std::uint64_t declared, BodySink& sink, const TransferLimits& limits,
+                 ExchangeReport& report) {
     BodyFraming framing{declared, limits.max_body};
     if (framing.refused_up_front()) return Result::failure(download_interrupted);
     Body piece(static_cast<std::size_t>(std::min<std::uint64_t>(read_piece, limits.max_body + 1)));
@@ -105,7 +134,9 @@ Result read_body(HINTERNET request, std::uint64_t declared, BodySink& sink, cons
         // A successful read of nothing is the end of the response.
         if (read == 0) break;
 
-        if (framing.admit(read) == FramingVerdict::over_cap) return Result::failure(download_interrupted);
+        const FramingVerdict verdict = framing.admit(read);
+        report.bytes = framing.received();
+        if (verdict == FramingVerdict::over_cap) return Result::failure(download_interrupted);
         if (!sink.take({piece.data(), read}, framing.received(), declared)) {
             return Result::failure(download_interrupted);
         }
@@ -132,9 +163,8 @@ private:
     Body body_;
 };
 
-}  // namespace
-
-Result http_receive(const HttpSession& session, std::string_view url, BodySink& sink, const TransferLimits& limits) {
+Result exchange(const HttpSession& session, std::string_view url, BodySink& sink, const TransferLimits& limits,
+                ExchangeReport& report) {
     const auto target = crack_url(url);
     if (!target) return Result::failure(bad_site_address);
     if (!session.handle()) return Result::failure(network_unavailable);
@@ -152,14 +182,32 @@ Result http_receive(const HttpSession& session, std::string_view url, BodySink& 
 
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
-        return Result::failure(cannot_reach_site);
+        report.os_error = GetLastError();
+        return Result::failure(is_certificate_failure(report.os_error) ? certificate_refused : cannot_reach_site);
     }
 
-    const DWORD status = status_code(request.get());
+    report.status = status_code(request.get());
     const std::uint64_t declared = content_length(request.get());
-    if (status != 200) return Result::failure("server replied " + std::to_string(status));
+    if (report.status != 200) return Result::failure("server replied " + std::to_string(report.status));
 
-    return read_body(request.get(), declared, sink, limits);
+    Result body = read_body(request.get(), declared, sink, limits, report);
+    if (!body) report.os_error = GetLastError();
+    return body;
+}
+
+}  // namespace
+
+Result http_receive(const HttpSession& session, std::string_view url, BodySink& sink, const TransferLimits& limits) {
+    const auto start = SteadyClock::now();
+    ExchangeReport report;
+    Result result = exchange(session, url, sink, limits, report);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
+    std::string line = "GET " + std::string{url} + ": ";
+    line += result ? "200, " + std::to_string(report.bytes) + " bytes"
+                   : result.error() + (report.os_error ? " (os error " + std::to_string(report.os_error) + ")" : "");
+    line += ", " + std::to_string(ms) + " ms";
+    log_line(line);
+    return result;
 }
 
 Expected<Body> http_get(const HttpSession& session, std::string_view url, const TransferLimits& limits) {

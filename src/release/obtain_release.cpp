@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "release/background_fetch.h"
+#include "release/background.h"
 #include "release/signature.h"
 
 namespace virelo {
@@ -27,11 +27,15 @@ struct SignedManifest {
 Expected<SignedManifest> fetch_from(std::string_view site, ReleaseSource source,
                                     const std::shared_ptr<const HttpSession>& session,
                                     SteadyClock::time_point deadline) {
-    const std::string base{site};
-    BackgroundFetch manifest_fetch{session, base + std::string{manifest_path(source)},
-                                   {.max_body = max_manifest_bytes, .deadline = deadline}};
-    BackgroundFetch signature_fetch{session, base + std::string{signature_path(source)},
-                                    {.max_body = max_signature_bytes, .deadline = deadline}};
+    // The session is shared with the threads, which may outlive this call: a
+    // request walked away from ends by itself at the deadline.
+    const auto fetch = [&](std::string_view path, std::uint64_t cap) {
+        return [session, url = std::string{site} + std::string{path}, cap, deadline] {
+            return http_get(*session, url, {.max_body = cap, .deadline = deadline});
+        };
+    };
+    Background<Expected<Bytes>> manifest_fetch{fetch(manifest_path(source), max_manifest_bytes)};
+    Background<Expected<Bytes>> signature_fetch{fetch(signature_path(source), max_signature_bytes)};
 
     auto manifest = manifest_fetch.wait_until(deadline);
     if (!manifest) return Expected<SignedManifest>::failure(timed_out);

@@ -17,6 +17,7 @@ enum class RefusalKind {
     unreachable,    // every source failed, or the check ran out of time
     bad_signature,  // a source answered, but not with a release signed by the publisher
     damaged,        // signed, but not readable as a release
+    stale,          // signed and readable, but expired or older than one accepted before
 };
 
 struct ReleaseRefusal {

@@ -15,6 +15,7 @@ namespace virelo {
 
 struct PipelineOptions {
     std::vector<std::string> args;  // the command line, the program's path first
+    std::string default_site;       // empty: the built-in default release site
     CloseTiming close_timing;       // the program keeps the defaults; tests shorten them
     SwapTiming swap_timing;
     // How long the release check may take, with and without an installed copy.

@@ -1,6 +1,7 @@
 // http_get against a scripted server in the test process, and over TLS
 // against a server the https-test script starts on the host.
 #include <windows.h>
+#include <psapi.h>
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
@@ -11,9 +12,12 @@
 
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
+#include "common/win/wide.h"
 #include "release/http_client.h"
 #include "support/http_server.h"
 #include "support/process.h"
+#include "support/scoped_variable.h"
+#include "support/test_folder.h"
 
 namespace virelo {
 namespace {
@@ -195,6 +199,12 @@ TEST(HttpGet, StreamedBodyMayReachTheLimitButNotExceedIt) {
     }
 }
 
+std::size_t peak_working_set() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
 // The small answers have caps of their own: an answer over the cap is refused
 // as it arrives, with or without a declared length, and never held whole.
 TEST(HttpGet, AnswerOverItsCapIsRefusedAsItArrives) {
@@ -210,7 +220,7 @@ TEST(HttpGet, AnswerOverItsCapIsRefusedAsItArrives) {
         {"at the cap, undeclared", cap, false, true},
         {"one over, declared", cap + 1, true, false},
         {"one over, undeclared", cap + 1, false, false},
-        {"endless, undeclared", 64ull << 20, false, false},
+        {"endless, undeclared", 256ull << 20, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,7 +234,11 @@ TEST(HttpGet, AnswerOverItsCapIsRefusedAsItArrives) {
                 sent += n;
             }
         }};
+        const std::size_t peak_before = peak_working_set();
+        ASSERT_GT(peak_before, 0u) << "the system reports no working set";
         const auto result = get(server.url("manifest.json"), {.max_body = cap, .deadline = std::nullopt});
+        // Refused as it arrives: an endless answer never raises the peak by its size.
+        EXPECT_LT(peak_working_set() - peak_before, 16u << 20);
         if (c.accepted) {
             ASSERT_TRUE(result.ok()) << result.error();
             EXPECT_EQ(result.value().size(), c.size);
@@ -346,6 +360,24 @@ TEST_F(HttpsGet, RedirectFromHttpsToHttpIsRefused) {
     const auto same = get(site_ + "redirect?to=" + site_ + "hello.txt");
     ASSERT_TRUE(same.ok()) << same.error();
     EXPECT_EQ(text_of(same.value()), "hello over tls /hello.txt");
+}
+
+// A certificate nobody trusts is a reason of its own, and the diagnostic log
+// says so too.
+TEST_F(HttpsGet, UntrustedCertificateIsNamedAsTheReason) {
+    const char* untrusted = std::getenv("VIRELO_TLS_UNTRUSTED_URL");
+    ASSERT_NE(untrusted, nullptr);
+    test::TestFolder folder{"https-log"};
+    test::ScopedVariable test_mode{L"DK_SETUP_TEST", win::to_wide(folder.path())};
+
+    const auto result = get(std::string{untrusted} + "manifest.json");
+    ASSERT_FALSE(result.ok()) << "an untrusted certificate was accepted";
+    EXPECT_EQ(result.error(), "the site's certificate was not accepted");
+    const auto log = test::read_text(folder.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    EXPECT_NE(log->find("GET " + std::string{untrusted} + "manifest.json: the site's certificate was not accepted"),
+              std::string::npos)
+        << *log;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -101,7 +102,10 @@ class SiteFixture {
 public:
     // The executable under a manifest signed with the demo key.
     void publish(const Bytes& executable, std::string_view version) {
-        const std::string manifest = test::manifest_for(executable, version);
+        publish_manifest(executable, test::manifest_for(executable, version));
+    }
+    // The same with a manifest of the test's own.
+    void publish_manifest(const Bytes& executable, const std::string& manifest) {
         serve(api_manifest, manifest);
         serve(api_sig, test::demo_signature(manifest));
         serve(api_exe, {executable.begin(), executable.end()});
@@ -702,6 +706,139 @@ TEST_F(PipelineTest, RealProgramStartsTheInstalledCopySoonWhenTheSiteHangs) {
     EXPECT_LT(seconds, 10.0);
     EXPECT_EQ(test::read_text(folder_.file("setup-error.txt")), std::nullopt);
     expect_started_by_the_pipeline(1);
+}
+
+// The diagnostic log says which site was used and why, each request with its
+// answer, what was decided and what was started.
+TEST_F(PipelineTest, DiagnosticLogTellsWhatTheRunDid) {
+    site_.publish(v1_, "1.0.0");
+    PipelineOptions options;
+    // A refused --site falls back to the built-in site: here the test's own.
+    options.args = {own_path(), "--site", "http://192.168.1.20:8080/"};
+    options.default_site = site_.url();
+    options.close_timing = patient_close;
+    options.swap_timing = quick_swap;
+    ASSERT_TRUE(run_install(options).ok());
+
+    const auto log = test::read_text(folder_.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    const std::string expected[] = {
+        "site " + site_.url() + " (the built-in site: --site http://192.168.1.20:8080/ was refused (plain http is "
+                                "accepted only for 127.0.0.1 and localhost)); Virelo not installed",
+        "GET " + site_.url() + "api/release?f=manifest: 200, ",
+        "GET " + site_.url() + "api/release?f=sig: 200, ",
+        "release 1.0.0: ",
+        "GET " + site_.url() + "api/release?f=exe: 200, " + std::to_string(v1_.size()) + " bytes, ",
+        "started the installed copy",
+    };
+    for (const std::string& line : expected) EXPECT_NE(log->find(line), std::string::npos) << line << "\n" << *log;
+}
+
+// Each run of the program appends to the log; a log past its bound is moved
+// aside first, so the two files stay small however often Virelo starts.
+TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
+    site_.publish(v1_, "1.0.0");
+    const std::string log_path = folder_.file("setup.log");
+    const auto run_program = [&] {
+        test::RunOptions options;
+        options.args = {"--site", site_.url()};
+        const test::RunResult result = test::run_program(test::setup_exe(), options);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timed_out);
+    };
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>("earlier line\r\n"), 14}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    run_program();
+    auto log = test::read_text(log_path).value_or("");
+    EXPECT_EQ(log.rfind("earlier line\r\n", 0), 0u) << "appended, not replaced";
+    EXPECT_EQ(count(log, "install run"), 2u);
+    EXPECT_EQ(count(log, "result: success"), 2u);
+
+    const std::string big(70 * 1024, 'x');
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    EXPECT_EQ(test::read_text(log_path + ".1"), big);
+    log = test::read_text(log_path).value_or("");
+    EXPECT_LT(log.size(), 4096u);
+    EXPECT_EQ(count(log, "result: success"), 1u);
+}
+
+// Signed freshness: a serial that never goes back and an expiry. Each row
+// starts from Virelo 1.0.0 installed and a site offering 1.1.0.
+TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
+    const std::string expired_error =
+        "The release on the site has expired, so it will not be installed. Please report this to the Virelo "
+        "developer.";
+    const std::string older_error =
+        "The release on the site is older than one already installed, so it will not be installed. Please report "
+        "this to the Virelo developer.";
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> recorded;  // Serial before the run
+        std::string fields;                     // added to the manifest
+        std::optional<std::string> error;       // nothing: success
+        bool starts_installed_copy;             // before the error (a success always starts the new one)
+        bool downloads;
+        std::optional<std::uint64_t> recorded_after;
+    };
+    const Case cases[] = {
+        {"nothing recorded, no fields", std::nullopt, "", std::nullopt, false, true, std::nullopt},
+        {"higher serial", 5, "\"serial\": 6", std::nullopt, false, true, 6},
+        {"equal serial", 5, "\"serial\": 5", std::nullopt, false, true, 5},
+        {"first serial", std::nullopt, "\"serial\": 1", std::nullopt, false, true, 1},
+        {"lower serial", 5, "\"serial\": 4", older_error, true, false, 5},
+        {"no serial after one was recorded", 5, "", older_error, true, false, 5},
+        {"expiry ahead", std::nullopt, "\"expires\": \"2999-01-01T00:00:00Z\"", std::nullopt, false, true,
+         std::nullopt},
+        {"expiry passed", 5, "\"serial\": 9, \"expires\": \"2001-01-01T00:00:00Z\"", expired_error, true, false,
+         5},
+        {"malformed serial", 5, "\"serial\": \"six\"", damaged_error, false, false, 5},
+        {"malformed expiry", std::nullopt, "\"expires\": \"tomorrow\"", damaged_error, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+        if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
+        install(v1_);
+        std::string manifest = test::manifest_for(v2_, "1.1.0");
+        if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");
+        SiteFixture site;
+        site.publish_manifest(v2_, manifest);
+        (void)status_.take();
+
+        PipelineOptions options;
+        options.args = {own_path(), "--site", site.url()};
+        options.close_timing = patient_close;
+        options.swap_timing = quick_swap;
+        const Result result = run_install(options);
+        if (c.error) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), *c.error);
+            EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+        } else {
+            ASSERT_TRUE(result.ok()) << result.error();
+            EXPECT_EQ(file_bytes(installed_exe_path()), v2_);
+        }
+        const auto targets = site.targets();
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), std::string{api_exe}), c.downloads ? 1 : 0);
+        if (!c.error || c.starts_installed_copy) {
+            expect_started_by_the_pipeline(1);
+        } else {
+            expect_nothing_started();
+        }
+        EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), c.recorded_after);
+    }
 }
 
 // A release whose executable the shell cannot start: every file and value is

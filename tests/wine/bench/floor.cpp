@@ -5,7 +5,10 @@
 //   bench_floor install URL FILE         GET the body whole, hash it, write it
 //   bench_floor current URL URL FILE     two GETs, then read FILE whole and hash it
 //   bench_floor idle MS                  a bare process that only waits
+//   bench_floor idle-window MS           the same with COM initialised and a hidden
+//                                        window: what any windowed COM program pays
 #include <windows.h>
+#include <objbase.h>
 #include <bcrypt.h>
 #include <winhttp.h>
 
@@ -93,7 +96,15 @@ bool read_whole(const char* file, Bytes& bytes) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "idle" && argc == 3) {
+    if ((mode == "idle" || mode == "idle-window") && argc == 3) {
+        if (mode == "idle-window") {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            HWND window = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                          nullptr, nullptr);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            DestroyWindow(window);
+        }
         Sleep(static_cast<DWORD>(std::atoi(argv[2])));
         return 0;
     }
@@ -107,7 +118,7 @@ int main(int argc, char** argv) {
         Bytes second;
         ok = fetch(session, argv[2], body) && fetch(session, argv[3], second) && read_whole(argv[4], body) && hash(body);
     } else {
-        std::fprintf(stderr, "usage: bench_floor install URL FILE | current URL URL FILE | idle MS\n");
+        std::fprintf(stderr, "usage: bench_floor install URL FILE | current URL URL FILE | idle MS | idle-window MS\n");
         return 2;
     }
     WinHttpCloseHandle(session);
