@@ -275,6 +275,15 @@ protected:
         return run_install(options);
     }
 
+    // Nothing installed, nothing recorded and nothing running: for each row of
+    // a table.
+    void start_afresh() {
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+    }
+
     // An earlier installation, as far as its executable goes.
     void install(const Bytes& executable) {
         ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
@@ -527,10 +536,7 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
     constexpr char earlier_site[] = "https://earlier.example/";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
-        test::delete_key_tree(test_root);
+        start_afresh();
         test::write_string(launcher_key(), "Site", earlier_site);
         if (c.installed) install(v1_);
         SiteFixture site;
@@ -654,9 +660,7 @@ TEST_F(PipelineTest, MisbehavingSiteNeverHoldsTheInstalledCopyHostage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
+        start_afresh();
         if (c.installed) install(v1_);
         std::optional<MisbehavingSite> site;
         if (c.behaviour) site.emplace(*c.behaviour, v2_);
@@ -805,10 +809,7 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
-        test::delete_key_tree(test_root);
+        start_afresh();
         if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
         install(v1_);
         std::string manifest = test::manifest_for(v2_, "1.1.0");
@@ -839,6 +840,29 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
         }
         EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), c.recorded_after);
     }
+}
+
+// A refresh signs the same release again with a higher serial and a later
+// expiry: the installed copy stays current and nothing is downloaded.
+TEST_F(PipelineTest, RefreshedReleaseIsCurrentWithoutADownload) {
+    const auto with_fields = [&](const std::string& fields) {
+        std::string manifest = test::manifest_for(v1_, "1.0.0");
+        manifest.insert(manifest.rfind('}'), ",\n  " + fields + "\n");
+        return manifest;
+    };
+    site_.publish_manifest(v1_, with_fields("\"serial\": 1, \"expires\": \"2998-01-01T00:00:00Z\""));
+    ASSERT_TRUE(run(site_.url()).ok());
+    EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), 1u);
+    const std::size_t requests_before = site_.targets().size();
+
+    site_.publish_manifest(v1_, with_fields("\"serial\": 2, \"expires\": \"2999-01-01T00:00:00Z\""));
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+    const auto targets = site_.targets();
+    EXPECT_EQ(in_check_order({targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()}),
+              (std::vector<std::string>{api_manifest, api_sig}));
+    EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), 2u);
+    EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
 }
 
 // A release whose executable the shell cannot start: every file and value is

@@ -1,5 +1,6 @@
 #include "support/signing.h"
 
+#include <algorithm>
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -54,13 +55,21 @@ void append_der_integer(Bytes& out, std::span<const std::uint8_t> value) {
 
 }  // namespace
 
-Bytes demo_private_key() {
+namespace {
+
+Bytes read_demo_key(const char* name) {
     const char* source = std::getenv("VIRELO_SOURCE_DIR");
     if (!source) throw std::runtime_error("VIRELO_SOURCE_DIR is not set");
-    auto blob = win::read_file(windows_path(std::string{source} + "/keys/demo/demo-signing-key.private.blob"));
-    if (!blob) throw std::runtime_error("cannot read the demo private key");
+    auto blob = win::read_file(windows_path(std::string{source} + "/keys/demo/" + name));
+    if (!blob) throw std::runtime_error(std::string{"cannot read "} + name);
     return *blob;
 }
+
+}  // namespace
+
+Bytes demo_private_key() { return read_demo_key("demo-signing-key.private.blob"); }
+
+Bytes demo_next_private_key() { return read_demo_key("demo-next-signing-key.private.blob"); }
 
 KeyPair generate_key_pair() {
     Provider provider;
@@ -98,8 +107,11 @@ Bytes raw_to_der(std::span<const std::uint8_t> raw) {
     Bytes body;
     append_der_integer(body, raw.first(32));
     append_der_integer(body, raw.subspan(32, 32));
-    Bytes der{0x30, static_cast<std::uint8_t>(body.size())};
-    der.insert(der.end(), body.begin(), body.end());
+    // SEQUENCE, its length, then the two INTEGERs.
+    Bytes der(2 + body.size());
+    der[0] = 0x30;
+    der[1] = static_cast<std::uint8_t>(body.size());
+    std::copy(body.begin(), body.end(), der.begin() + 2);
     return der;
 }
 
