@@ -29,10 +29,10 @@ bool swap_in(std::string_view staged, std::string_view installed, std::string_vi
             return true;
         }
         // The staged file is held now: the old executable goes back.
-        win::rename_durably(backup, installed, false);
+        win::rename_durably(backup, installed, win::ExistingTarget::keep);
     }
     // A failed swap starts the old executable: it must be under its name.
-    if (!win::path_exists(installed)) win::rename_durably(backup, installed, false);
+    if (!win::path_exists(installed)) win::rename_durably(backup, installed, win::ExistingTarget::keep);
     return false;
 }
 

@@ -49,8 +49,9 @@ DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
     return ERROR_SUCCESS;
 }
 
-DWORD rename_durably(std::string_view from, std::string_view to, bool replace) {
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+DWORD rename_durably(std::string_view from, std::string_view to, ExistingTarget existing) {
+    const DWORD flags =
+        MOVEFILE_WRITE_THROUGH | (existing == ExistingTarget::replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), flags)) return GetLastError();
     return ERROR_SUCCESS;
 }

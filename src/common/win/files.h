@@ -25,10 +25,14 @@ std::optional<std::vector<std::uint8_t>> read_file(std::string_view path);
 // disk before it closes the file.
 DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
+// What a rename does to a file that already has the new name.
+enum class ExistingTarget { replace, keep };
+
 // Renames `from` to `to` and returns once the rename itself is on the disk
-// (MOVEFILE_WRITE_THROUGH). An existing `to` is replaced in the same step
-// when `replace` is set; otherwise it makes the rename fail.
-DWORD rename_durably(std::string_view from, std::string_view to, bool replace = true);
+// (MOVEFILE_WRITE_THROUGH). An existing `to` is replaced in the same step, or
+// kept, which makes the rename fail.
+DWORD rename_durably(std::string_view from, std::string_view to,
+                     ExistingTarget existing = ExistingTarget::replace);
 
 // The temporary name beside `path` under which a new version of it is
 // written: `path` + ".new". The setup program removes such files of its own
