@@ -6,34 +6,33 @@
 namespace virelo {
 namespace {
 
-// The delay imports of Wine's winhttp.dll, which the download reaches (crypt32
-// and secur32 as soon as a site is https). Wine resolves the delay imports of
-// its own DLLs with the program's folder first, whatever the default search
-// says (seen with WINEDEBUG=+loaddll); a DLL already loaded is what a later
-// load by that name gets, so these are loaded from the system folder up front.
-// The other DLLs the system DLLs load on their own follow the restricted
-// search under Wine too, and on Windows the restricted search covers all of
-// them.
-constexpr const wchar_t* indirect_dlls[] = {
-    L"crypt32.dll", L"secur32.dll", L"oleaut32.dll", L"iphlpapi.dll", L"dhcpcsvc.dll",
+// Wine resolves the delay imports of its own DLLs with the program's folder
+// first, whatever the default search says (seen with WINEDEBUG=+loaddll), and
+// a DLL already loaded is what a later load by that name gets. winhttp.dll is
+// the one DLL whose delay imports the program reaches (crypt32 and secur32 as
+// soon as a site is https), so they are loaded from the system folder together
+// with it. On Windows the restricted search covers them anyway.
+constexpr const char* winhttp_delay_imports[] = {
+    "crypt32.dll", "secur32.dll", "oleaut32.dll", "iphlpapi.dll", "dhcpcsvc.dll",
 };
+
+HMODULE load_system_dll(const char* name) { return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 FARPROC WINAPI load_from_system_folder(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary) return nullptr;
+    HMODULE module = load_system_dll(info->szDll);
+    if (module && lstrcmpiA(info->szDll, "winhttp.dll") == 0) {
+        // Kept loaded for the life of the process on purpose.
+        for (const char* name : winhttp_delay_imports) load_system_dll(name);
+    }
     // A null result lets the helper fall back to LoadLibraryA, which the
     // restricted search then confines to the system folder all the same.
-    return reinterpret_cast<FARPROC>(LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    return reinterpret_cast<FARPROC>(module);
 }
 
 }  // namespace
 
-bool restrict_dll_search_to_system_folder() {
-    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return false;
-    // Kept loaded for the life of the process on purpose: a module that stays
-    // is the one every later load by that name gets.
-    for (const wchar_t* name : indirect_dlls) LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return true;
-}
+bool restrict_dll_search_to_system_folder() { return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != 0; }
 
 }  // namespace virelo
 

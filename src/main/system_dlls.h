@@ -5,9 +5,10 @@
 
 namespace virelo {
 
-// Restricts the process's DLL search to the system folder and loads from there
-// the DLLs that system DLLs load on their own later. Called first thing in the
-// program; false when the search cannot be restricted (the program then ends).
+// Restricts the process's DLL search to the system folder. Called first thing
+// in the program; false when the search cannot be restricted (the program then
+// ends). Every DLL but kernel32 and msvcrt is delay-loaded, and those loads
+// take the system folder's copy whatever the search order (system_dlls.cpp).
 bool restrict_dll_search_to_system_folder();
 
 }  // namespace virelo
