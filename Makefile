@@ -42,5 +42,11 @@ demo: build
 bench: build
 	scripts/bench
 
+# virelo-release serve beside nginx, and under hostile clients (figures only).
+.PHONY: bench-serve
+bench-serve: configure
+	cmake --build $(HOST) --target virelo-release -j $(JOBS)
+	BUILD=$(BUILD) scripts/bench-serve
+
 clean:
 	rm -rf $(BUILD)

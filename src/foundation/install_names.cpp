@@ -15,6 +15,12 @@ std::string shortcut_path(const TestFolder& test_folder, std::string_view test_f
     return path_join(special_folder, "Virelo.lnk");
 }
 
+std::string diagnostic_log_path(const TestFolder& test_folder, std::string_view local_app_data) {
+    if (test_folder) return path_join(*test_folder, "setup.log");
+    if (local_app_data.empty()) return {};
+    return path_join(path_join(local_app_data, "Virelo"), "setup.log");
+}
+
 std::string_view launcher_key(bool test_mode) {
     return test_mode ? "Software\\VireloSetupTest\\Launcher" : "Software\\Virelo\\Launcher";
 }

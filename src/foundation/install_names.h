@@ -20,6 +20,10 @@ std::string shortcut_path(const TestFolder& test_folder, std::string_view test_f
 inline constexpr std::string_view start_menu_test_name = "StartMenu-Virelo.lnk";
 inline constexpr std::string_view desktop_test_name = "Desktop-Virelo.lnk";
 
+// Test mode: T\setup.log; normal mode: %LOCALAPPDATA%\Virelo\setup.log, and
+// nothing at all when LOCALAPPDATA is unknown (never a relative path).
+std::string diagnostic_log_path(const TestFolder& test_folder, std::string_view local_app_data);
+
 std::string_view launcher_key(bool test_mode);
 std::string_view uninstall_key(bool test_mode);
 std::string_view app_window_class(bool test_mode);

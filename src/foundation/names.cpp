@@ -38,6 +38,11 @@ std::string app_window_class() { return std::string{naming::app_window_class(win
 std::string local_data_folder() { return path_join(win::env_text("LOCALAPPDATA"), "Virelo"); }
 std::string roaming_data_folder() { return path_join(win::env_text("APPDATA"), "Virelo"); }
 
+std::string diagnostic_log_path() {
+    const auto test = win::test_folder();
+    return naming::diagnostic_log_path(test, test ? std::string{} : win::env_text("LOCALAPPDATA"));
+}
+
 std::string special_folder(int csidl) {
     wchar_t buffer[MAX_PATH] = {};
     // Never created here; a failed call leaves the buffer empty.

@@ -33,6 +33,9 @@ std::string app_window_class();
 std::string local_data_folder();
 std::string roaming_data_folder();
 
+// Where each run appends a few lines about what it did; empty when unknown.
+std::string diagnostic_log_path();
+
 // A folder of the user's shell profile by CSIDL; empty when unresolved.
 std::string special_folder(int csidl);
 

@@ -6,7 +6,6 @@
 #include "common/win/files.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
-#include "install/os_error.h"
 #include "foundation/status_channel.h"
 
 namespace virelo {
@@ -48,19 +47,10 @@ std::string own_module_path() {
 
 }  // namespace
 
-Result install_executable(std::span<const std::uint8_t> bytes, const CloseTiming& close_timing,
-                          const SwapTiming& swap_timing) {
+Result install_executable(std::string_view staged, const CloseTiming& close_timing, const SwapTiming& swap_timing) {
     post_status("Installing\u2026", progress_full);
-
-    if (const DWORD error = win::create_folder_chain(install_dir()); error != ERROR_SUCCESS) {
-        return Result::failure("Could not create the folder: " + os_error_detail(error));
-    }
     // The new bytes are on disk before the application is asked to close, so
     // the application is down only for the swap itself.
-    const std::string staged = staged_exe_path();
-    if (const DWORD error = win::write_file(staged, bytes); error != ERROR_SUCCESS) {
-        return Result::failure("Could not write the file: " + os_error_detail(error));
-    }
     if (!close_running_app(close_timing)) {
         win::delete_file(staged);
         return Result::failure(

@@ -17,9 +17,9 @@ struct SwapTiming {
     DWORD pause_ms = 250;
 };
 
-// Posts "Installing…", stages the bytes beside the installed executable, stops
-// the application and swaps the staged file in.
-Result install_executable(std::span<const std::uint8_t> bytes, const CloseTiming& close_timing = {},
+// Posts "Installing…", stops the application and swaps the staged file (a
+// verified download, already on the disk beside the installed executable) in.
+Result install_executable(std::string_view staged, const CloseTiming& close_timing = {},
                           const SwapTiming& swap_timing = {});
 
 // Refreshes the setup copy in the install folder unless the program runs from

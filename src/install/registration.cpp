@@ -35,6 +35,21 @@ void set_dword_value(std::string_view key, std::string_view name, DWORD number) 
 
 void write_site_value(std::string_view site) { set_string_value(launcher_key(), "Site", site); }
 
+std::optional<std::uint64_t> read_serial_value() {
+    std::uint64_t serial = 0;
+    DWORD type = 0;
+    DWORD size = sizeof serial;
+    if (RegGetValueW(HKEY_CURRENT_USER, win::to_wide(launcher_key()).c_str(), L"Serial", RRF_RT_REG_QWORD, &type,
+                     &serial, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return serial;
+}
+
+void write_serial_value(std::uint64_t serial) {
+    set_value(launcher_key(), "Serial", REG_QWORD, &serial, sizeof serial);
+}
+
 void write_uninstall_entry(const Release& release) {
     const std::string key = uninstall_key();
     set_string_value(key, "DisplayName", "Virelo");

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "release/release.h"
@@ -15,6 +17,11 @@ void set_dword_value(std::string_view key, std::string_view name, DWORD number);
 
 // The release site as value "Site" of the Launcher key.
 void write_site_value(std::string_view site);
+
+// The highest release serial accepted so far, as REG_QWORD "Serial" beside
+// "Site"; nothing when none is recorded (or the value is not a QWORD).
+std::optional<std::uint64_t> read_serial_value();
+void write_serial_value(std::uint64_t serial);
 
 // The nine values of the uninstall entry.
 void write_uninstall_entry(const Release& release);

@@ -1,13 +1,16 @@
 #pragma once
 // The application executable: is the installed one the release, and if not,
-// download it and prove it is.
+// download it straight into the staged file and prove it is the release.
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/result.h"
+#include "release/digest.h"
+#include "release/http_session.h"
 #include "release/release.h"
 
 namespace virelo {
@@ -16,10 +19,24 @@ namespace virelo {
 // lengths agree).
 bool matches_release(std::span<const std::uint8_t> bytes, const Release& release);
 
-// The installed executable matches the release; false when it cannot be read.
+// The installed executable matches the release; false when it cannot be
+// read. The file is digested in pieces, never held whole.
 bool is_current(const Release& release);
 
-// Downloads with the megabyte progress line and tests the bytes.
-Expected<std::vector<std::uint8_t>> download_release(const Release& release, std::string_view site);
+// The same for an installed executable digested earlier (while the release
+// description was on its way); nothing means it could not be read.
+bool is_current(const Release& release, const std::optional<FileDigest>& installed);
+
+// A downloaded executable that passed the size and digest test, flushed to
+// the disk under the staged name beside the installed one.
+struct StagedExecutable {
+    std::string path;
+};
+
+// Downloads into the staged file with the megabyte progress line and tests
+// the bytes. On any failure the staged file is gone again, and so is an
+// install folder this call had to create.
+Expected<StagedExecutable> download_release(const Release& release, std::string_view site,
+                                            const HttpSession& session);
 
 }  // namespace virelo

@@ -1,25 +1,15 @@
 #include "release/http_client.h"
 
-#include <windows.h>
-#include <winhttp.h>
-
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#include "common/manifest.h"
-#include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
+#include "release/body_framing.h"
 
 namespace virelo {
 namespace {
-
-struct hinternet_traits {
-    using type = HINTERNET;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using unique_hinternet = win::unique_resource<hinternet_traits>;
 
 using Body = std::vector<std::uint8_t>;
 
@@ -27,6 +17,15 @@ constexpr char bad_site_address[] = "bad site address";
 constexpr char network_unavailable[] = "network unavailable";
 constexpr char cannot_reach_site[] = "cannot reach the site";
 constexpr char download_interrupted[] = "download interrupted";
+constexpr char certificate_refused[] = "the site's certificate was not accepted";
+
+// MinGW's headers lack it; the value is fixed by the platform.
+#ifndef WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT
+constexpr DWORD WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT = 7;
+#endif
+
+// The most handed to the sink at once.
+constexpr DWORD read_piece = 64 * 1024;
 
 struct Target {
     std::wstring host;
@@ -73,86 +72,150 @@ std::uint64_t content_length(HINTERNET request) {
                              WINHTTP_NO_HEADER_INDEX)) {
         return 0;
     }
-    return parse_decimal_u64(win::from_wide_buffer(text, 32)).value_or(0);
+    return parse_content_length(win::from_wide_buffer(text, 32));
 }
 
-// The end of the data. A connection closed in order before the declared
-// length arrived also ends it without an error on some platforms (Wine); such
-// a body is cut off, not complete.
-Expected<Body> finished(Body body, std::uint64_t length) {
-    if (length != 0 && body.size() < length) return Expected<Body>::failure(download_interrupted);
-    return body;
+bool past(const std::optional<SteadyClock::time_point>& deadline) {
+    return deadline && SteadyClock::now() >= *deadline;
 }
 
-// Zeroed room for the next `needed` bytes. The buffer's size runs ahead of
-// the data in doubling steps, never past `ceiling` unless the data does:
-// fresh memory costs far less touched in large blocks than a few pages
-// between reads, and the data is copied a bounded number of times.
-void make_room(Body& body, std::size_t needed, std::size_t ceiling) {
-    if (needed <= body.size()) return;
-    const std::size_t ahead = std::min(std::max<std::size_t>(body.size() * 2, 64 * 1024), ceiling);
-    body.resize(std::max(needed, ahead));
+// Every wait of the request ends by the deadline, as well as within the
+// session's own timeouts. A drip of bytes still passes each single wait; the
+// read loop checks the deadline between reads for that.
+void bound_waits(HINTERNET request, const std::optional<SteadyClock::time_point>& deadline,
+                 std::chrono::milliseconds longest) {
+    if (!deadline) return;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
+    const int ms = static_cast<int>(std::clamp<long long>(left, 1, longest.count()));
+    WinHttpSetTimeouts(request, std::min(ms, 8000), std::min(ms, 8000), std::min(ms, 15000), ms);
+    DWORD response_ms = static_cast<DWORD>(ms);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms);
 }
 
-Expected<Body> read_body(HINTERNET request, std::uint64_t length, const ProgressObserver& observer) {
-    // A declared length bounds the room and is reserved at once; only address
-    // space is taken until data arrives, so a false length costs little.
-    const auto ceiling = static_cast<std::size_t>(std::min<std::uint64_t>(length != 0 ? length : max_body_bytes + 1,
-                                                                          max_body_bytes + 1));
-    Body body;
-    if (length != 0) body.reserve(ceiling);
-    std::size_t received = 0;
+// What the diagnostic log says about one exchange.
+struct ExchangeReport {
+    DWORD status = 0;
+    std::uint64_t bytes = 0;
+    DWORD os_error = 0;
+};
+
+// A failure of TLS, not of the network: telling the two apart sends the user
+// to the right person (the publisher, not their internet connection).
+bool is_certificate_failure(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Result read_body(HINTERNET request, std::uint64_t declared, BodySink& sink, const TransferLimits& limits,
+                 ExchangeReport& report) {
+    BodyFraming framing{declared, limits.max_body};
+    if (framing.refused_up_front()) return Result::failure(download_interrupted);
+    Body piece(static_cast<std::size_t>(std::min<std::uint64_t>(read_piece, limits.max_body + 1)));
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) return Expected<Body>::failure(download_interrupted);
+        if (!WinHttpQueryDataAvailable(request, &available)) return Result::failure(download_interrupted);
         if (available == 0) break;
 
-        make_room(body, received + available, ceiling);
         DWORD read = 0;
-        if (!WinHttpReadData(request, body.data() + received, available, &read)) {
-            return Expected<Body>::failure(download_interrupted);
-        }
-        received += read;
-
-        if (observer) observer(received, length);
-        if (received > max_body_bytes) return Expected<Body>::failure(download_interrupted);
+        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(piece.size()));
+        if (!WinHttpReadData(request, piece.data(), wanted, &read)) return Result::failure(download_interrupted);
         // A successful read of nothing is the end of the response.
         if (read == 0) break;
+
+        const FramingVerdict verdict = framing.admit(read);
+        report.bytes = framing.received();
+        if (verdict == FramingVerdict::over_cap) return Result::failure(download_interrupted);
+        if (!sink.take({piece.data(), read}, framing.received(), declared)) {
+            return Result::failure(download_interrupted);
+        }
+        if (past(limits.deadline)) return Result::failure(download_interrupted);
     }
-    body.resize(received);
-    return finished(std::move(body), length);
+    if (framing.end() == FramingEnd::cut) return Result::failure(download_interrupted);
+    return Result::success();
 }
 
-}  // namespace
+class MemorySink final : public BodySink {
+public:
+    explicit MemorySink(std::uint64_t cap) : cap_{cap} {}
+    bool take(std::span<const std::uint8_t> piece, std::uint64_t, std::uint64_t declared) override {
+        // A declared length within the cap is reserved once; a false one costs
+        // at most the cap.
+        if (body_.empty() && declared != 0) body_.reserve(static_cast<std::size_t>(std::min(declared, cap_)));
+        body_.insert(body_.end(), piece.begin(), piece.end());
+        return true;
+    }
+    Body take_body() { return std::move(body_); }
 
-Expected<Body> http_get(std::string_view url, const ProgressObserver& observer) {
+private:
+    std::uint64_t cap_;
+    Body body_;
+};
+
+Result exchange(const HttpSession& session, std::string_view url, BodySink& sink, const TransferLimits& limits,
+                ExchangeReport& report) {
     const auto target = crack_url(url);
-    if (!target) return Expected<Body>::failure(bad_site_address);
+    if (!target) return Result::failure(bad_site_address);
+    if (!session.handle()) return Result::failure(network_unavailable);
+    if (past(limits.deadline)) return Result::failure(cannot_reach_site);
 
-    // Declared in this order so that they close request, connection, root.
-    const unique_hinternet root{WinHttpOpen(L"VireloSetup/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)};
-    if (!root) return Expected<Body>::failure(network_unavailable);
-    WinHttpSetTimeouts(root.get(), 8000, 8000, 15000, 30000);
-
-    const unique_hinternet connection{WinHttpConnect(root.get(), target->host.c_str(), target->port, 0)};
-    if (!connection) return Expected<Body>::failure(cannot_reach_site);
+    // Declared in this order so that they close request, then connection.
+    const unique_hinternet connection{WinHttpConnect(session.handle(), target->host.c_str(), target->port, 0)};
+    if (!connection) return Result::failure(cannot_reach_site);
 
     const unique_hinternet request{WinHttpOpenRequest(connection.get(), L"GET", target->object.c_str(), nullptr,
                                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                       target->secure ? WINHTTP_FLAG_SECURE : 0)};
-    if (!request) return Expected<Body>::failure(cannot_reach_site);
+    if (!request) return Result::failure(cannot_reach_site);
+    bound_waits(request.get(), limits.deadline, session.receive());
 
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
-        return Expected<Body>::failure(cannot_reach_site);
+        report.os_error = GetLastError();
+        return Result::failure(is_certificate_failure(report.os_error) ? certificate_refused : cannot_reach_site);
     }
 
-    const DWORD status = status_code(request.get());
-    const std::uint64_t length = content_length(request.get());
-    if (status != 200) return Expected<Body>::failure("server replied " + std::to_string(status));
+    report.status = status_code(request.get());
+    const std::uint64_t declared = content_length(request.get());
+    if (report.status != 200) return Result::failure("server replied " + std::to_string(report.status));
 
-    return read_body(request.get(), length, observer);
+    Result body = read_body(request.get(), declared, sink, limits, report);
+    if (!body) report.os_error = GetLastError();
+    return body;
+}
+
+}  // namespace
+
+Result http_receive(const HttpSession& session, std::string_view url, BodySink& sink, const TransferLimits& limits) {
+    const auto start = SteadyClock::now();
+    ExchangeReport report;
+    Result result = exchange(session, url, sink, limits, report);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
+    std::string line = "GET " + std::string{url} + ": ";
+    line += result ? "200, " + std::to_string(report.bytes) + " bytes"
+                   : result.error() + (report.os_error ? " (os error " + std::to_string(report.os_error) + ")" : "");
+    line += ", " + std::to_string(ms) + " ms";
+    log_line(line);
+    return result;
+}
+
+Expected<Body> http_get(const HttpSession& session, std::string_view url, const TransferLimits& limits) {
+    MemorySink sink{limits.max_body};
+    if (Result received = http_receive(session, url, sink, limits); !received) {
+        return Expected<Body>::failure(received.take_error());
+    }
+    return sink.take_body();
 }
 
 }  // namespace virelo

@@ -1,24 +1,36 @@
 #pragma once
 // Fetching, verifying and reading the signed release description.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "release/http_client.h"
 #include "release/release.h"
 
 namespace virelo {
 
-// The site could not be reached, the application was installed and its start
-// succeeded: the pipeline ends with success.
-struct Finished {};
+// Why no release could be taken. The caller decides what the installed copy
+// does about it; the texts are final.
+enum class RefusalKind {
+    unreachable,    // every source failed, or the check ran out of time
+    bad_signature,  // a source answered, but not with a release signed by the publisher
+    damaged,        // signed, but not readable as a release
+    stale,          // signed and readable, but expired or older than one accepted before
+};
 
-struct ErrorText {
+struct ReleaseRefusal {
+    RefusalKind kind;
     std::string text;
 };
 
-using ReleaseOutcome = std::variant<Release, Finished, ErrorText>;
+using ReleaseOutcome = std::variant<Release, ReleaseRefusal>;
 
-ReleaseOutcome obtain_release(std::string_view site, bool was_installed);
+// Tries the release API, then the static files, and stops at `deadline`
+// whatever the site does; the manifest and the signature of a source travel
+// at once over the shared session.
+ReleaseOutcome obtain_release(std::string_view site, const std::shared_ptr<const HttpSession>& session,
+                              SteadyClock::time_point deadline);
 
 }  // namespace virelo

@@ -1,5 +1,6 @@
 #include "release/release.h"
 
+#include "common/freshness.h"
 #include "common/manifest.h"
 #include "common/unicode_lower.h"
 #include "common/utf.h"
@@ -46,10 +47,27 @@ std::optional<Release> read_manifest(std::string_view manifest_bytes) {
     // Bytes, not characters: a non-hexadecimal value simply never matches a digest.
     if (release.sha256.size() != 64) return std::nullopt;
 
+    // Both are optional; present, they must be well formed.
+    if (const auto serial = manifest_field(text, "serial")) {
+        release.serial = parse_serial(*serial);
+        if (!release.serial) return std::nullopt;
+    }
+    if (const auto expires = manifest_field(text, "expires")) {
+        release.expires = parse_expiry(*expires);
+        if (!release.expires) return std::nullopt;
+    }
+
     release.version = std::move(*version);
     release.file = std::move(*file);
     release.size = *size;
     return release;
+}
+
+Freshness judge_freshness(const Release& release, std::int64_t now, std::optional<std::uint64_t> recorded) {
+    // A replay of an older release is the more telling of the two refusals.
+    if (recorded && (!release.serial || *release.serial < *recorded)) return Freshness::older;
+    if (release.expires && now > *release.expires) return Freshness::expired;
+    return Freshness::fresh;
 }
 
 std::string_view manifest_path(ReleaseSource source) {

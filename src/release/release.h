@@ -20,10 +20,26 @@ struct Release {
     std::uint64_t size = 0;
     std::string sha256;   // letters lowered
     ReleaseSource source = ReleaseSource::release_api;
+    // Optional freshness fields: a counter that never goes back, and the UTC
+    // time (seconds since 1970) after which the release is not accepted.
+    std::optional<std::uint64_t> serial;
+    std::optional<std::int64_t> expires;
 };
 
+// Whether a verified release is fresh enough to install.
+enum class Freshness {
+    fresh,
+    expired,  // its expiry has passed by the system clock
+    older,    // its serial is below the highest one accepted, or it has none while one was
+};
+
+// `now` in seconds since 1970 (UTC); `recorded` the highest serial accepted
+// on this machine so far, if any. An equal serial is fresh.
+Freshness judge_freshness(const Release& release, std::int64_t now, std::optional<std::uint64_t> recorded);
+
 // Reads the manifest bytes (ill-formed UTF-8 read as U+FFFD) into a record
-// whose source is left to the caller; nothing when the manifest is damaged.
+// whose source is left to the caller; nothing when the manifest is damaged,
+// including a "serial" or "expires" that is present but not of its form.
 std::optional<Release> read_manifest(std::string_view manifest_bytes);
 
 // The manifest's `file` rule: not empty, none of / \ :, no "..", ends with

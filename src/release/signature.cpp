@@ -10,21 +10,16 @@
 #include "common/win/unique_resource.h"
 #include "release/digest.h"
 #include "release/release_constants.h"
+#include "release/transfer_limits.h"
 
 namespace virelo {
 namespace {
 
-struct algorithm_provider_traits {
-    using type = BCRYPT_ALG_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
 struct key_traits {
     using type = BCRYPT_KEY_HANDLE;
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::BCryptDestroyKey(h); }
 };
-using unique_algorithm_provider = win::unique_resource<algorithm_provider_traits>;
 using unique_key = win::unique_resource<key_traits>;
 
 // ECDSA P-256 in the raw form: r then s, 32 bytes each.
@@ -38,6 +33,8 @@ std::string_view as_text(std::span<const std::uint8_t> bytes) {
 
 bool verify_signature_with_key(std::span<const std::uint8_t> public_key_blob, std::span<const std::uint8_t> manifest,
                                std::span<const std::uint8_t> signature) {
+    // Checked before any decoding, so a hostile answer costs nothing to refuse.
+    if (signature.size() > max_signature_bytes) return false;
     std::vector<std::uint8_t> decoded = decode_base64_lenient(decode_utf8_lossy(as_text(signature)));
 
     // The provider is declared first so that the key is destroyed before it closes.

@@ -6,6 +6,7 @@
 #include "common/win/environment.h"
 #include "common/win/files.h"
 #include "setup/pipeline.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/status_channel.h"
 
 namespace virelo {
@@ -29,7 +30,10 @@ DWORD WINAPI worker_entry(void* window) {
 
 void worker_main(HWND window) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    rotate_diagnostic_log();
+    log_line("install run");
     Result result = run_install();
+    log_line(result ? std::string{"result: success"} : "result: " + result.error());
     if (!result.ok()) {
         if (const auto folder = win::test_folder()) write_error_report(*folder, result.error());
     }

@@ -25,39 +25,134 @@ constexpr COLORREF error_colour = RGB(255, 120, 110);
 constexpr COLORREF track_colour = RGB(36, 36, 43);
 constexpr COLORREF fill_colour = RGB(232, 50, 79);
 
-WindowState* state_of(HWND window) {
-    return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
+// Fonts and the icon, made once per window rather than on every paint: the
+// sweep repaints thirty times a second.
+struct PaintTools {
+    win::unique_gdi_object title_font;
+    win::unique_gdi_object status_font;
+    win::unique_icon icon;
+};
 
-void fill(HDC dc, RECT r, COLORREF colour) {
-    win::unique_gdi_object brush{CreateSolidBrush(colour)};
-    FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
-}
+// What the window owns; it goes with the window.
+struct WindowData {
+    WindowState state;
+    PaintTools tools;
+};
 
 win::unique_gdi_object make_font(int height, int weight, const wchar_t* face) {
     return win::unique_gdi_object{CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, 0, face)};
 }
 
+PaintTools make_paint_tools() {
+    PaintTools tools;
+    tools.title_font = make_font(-24, 600, L"Segoe UI Semibold");
+    tools.status_font = make_font(-15, 400, L"Segoe UI");
+    tools.icon.reset(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(icon_resource),
+                                                   IMAGE_ICON, layout::icon_size, layout::icon_size,
+                                                   LR_DEFAULTCOLOR)));
+    return tools;
+}
+
+WindowData* data_of(HWND window) { return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+void fill(HDC dc, RECT r, COLORREF colour) {
+    win::unique_gdi_object brush{CreateSolidBrush(colour)};
+    FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
+}
+
+bool meets(const RECT& a, const RECT& b) {
+    RECT common;
+    return IntersectRect(&common, &a, &b) != 0;
+}
+
+// Draws the parts of the client area that meet `clip`; the rest is left alone.
+void draw_content(HDC dc, const WindowState& state, const PaintTools& tools, int w, int h, DWORD tick_ms,
+                  const RECT& clip) {
+    using namespace layout;
+    fill(dc, clip, background_colour);
+
+    const RECT icon_area{icon_left, icon_top, icon_left + icon_size, icon_top + icon_size};
+    if (tools.icon && meets(clip, icon_area)) {
+        DrawIconEx(dc, icon_left, icon_top, tools.icon.get(), icon_size, icon_size, 0, nullptr, DI_NORMAL);
+    }
+
+    SetBkMode(dc, TRANSPARENT);
+    RECT title{text_left, title_top, w - right_margin, title_bottom};
+    if (meets(clip, title)) {
+        win::scoped_select keep_font{dc, tools.title_font.get()};
+        SetTextColor(dc, title_colour);
+        DrawTextW(dc, L"Virelo", -1, &title, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+    }
+    RECT status = status_area(w, state.failed, h);
+    if (meets(clip, status)) {
+        win::scoped_select keep_font{dc, tools.status_font.get()};
+        SetTextColor(dc, state.failed ? error_colour : status_colour);
+        const std::wstring text = win::to_wide(state.status_text);
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &status, DT_WORDBREAK | DT_LEFT | DT_TOP);
+    }
+
+    const RECT track = track_area(w);
+    if (!state.failed && meets(clip, track)) {
+        fill(dc, track, track_colour);
+        const Span span = progress_fill(state.progress, w, tick_ms);
+        if (span.right > span.left) fill(dc, {span.left, track_top, span.right, track_bottom}, fill_colour);
+    }
+}
+
+// Draws only what the system asked for, off-screen first and then in one
+// copy: no flicker, and a sweep step costs a few hundred pixels, not the
+// whole window.
 void paint(HWND window) {
     PAINTSTRUCT ps;
     HDC target = BeginPaint(window, &ps);
     RECT client{};
     GetClientRect(window, &client);
-    const int w = client.right, h = client.bottom;
-    {
-        // Off-screen first, then one copy: no flicker.
+    const RECT& area = ps.rcPaint;
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    const WindowData* data = data_of(window);
+    if (data && w > 0 && h > 0) {
         win::unique_memory_dc memory{CreateCompatibleDC(target)};
         win::unique_gdi_object bitmap{CreateCompatibleBitmap(target, w, h)};
         if (memory && bitmap) {
             win::scoped_select keep_bitmap{memory.get(), bitmap.get()};
-            if (const WindowState* state = state_of(window)) {
-                draw_progress_content(memory.get(), *state, w, h, GetTickCount());
-            }
-            BitBlt(target, 0, 0, w, h, memory.get(), 0, 0, SRCCOPY);
+            // Client coordinates inside the small bitmap.
+            SetViewportOrgEx(memory.get(), -area.left, -area.top, nullptr);
+            draw_content(memory.get(), data->state, data->tools, client.right, client.bottom, GetTickCount(), area);
+            SetViewportOrgEx(memory.get(), 0, 0, nullptr);
+            BitBlt(target, area.left, area.top, w, h, memory.get(), 0, 0, SRCCOPY);
         }
     }
     EndPaint(window, &ps);
+}
+
+void invalidate(HWND window, const RECT& area) { InvalidateRect(window, &area, FALSE); }
+
+int client_width(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return client.right;
+}
+
+// The sweep animates only while it is drawn; otherwise nothing runs.
+void keep_sweep_timer(HWND window, const WindowState& state) {
+    if (state.progress < 0 && !state.failed) {
+        SetTimer(window, animate_timer_id, 30, nullptr);
+    } else {
+        KillTimer(window, animate_timer_id);
+    }
+}
+
+void apply_status(HWND window, WindowState& state, WPARAM wparam, LPARAM lparam) {
+    std::string text = take_posted_text(lparam);
+    const auto progress = static_cast<std::int32_t>(static_cast<std::uint32_t>(wparam));
+    RECT client{};
+    GetClientRect(window, &client);
+    if (text != state.status_text) invalidate(window, status_area(client.right, state.failed, client.bottom));
+    if (progress != state.progress) invalidate(window, track_area(client.right));
+    state.status_text = std::move(text);
+    state.progress = progress;
+    keep_sweep_timer(window, state);
 }
 
 void apply_done(HWND window, WindowState& state, WPARAM wparam, LPARAM lparam) {
@@ -68,12 +163,13 @@ void apply_done(HWND window, WindowState& state, WPARAM wparam, LPARAM lparam) {
     state.failed = true;
     state.status_text = take_posted_text(lparam);
     KillTimer(window, show_timer_id);
+    keep_sweep_timer(window, state);
     ShowWindow(window, SW_SHOWNORMAL);
     InvalidateRect(window, nullptr, FALSE);
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    WindowState* state = state_of(window);
+    WindowData* data = data_of(window);
     switch (message) {
     case WM_PAINT:
         paint(window);
@@ -82,20 +178,18 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 1;  // the paint covers the whole client area
     case WM_TIMER:
         if (wparam == show_timer_id && !IsWindowVisible(window)) ShowWindow(window, SW_SHOWNORMAL);
-        if (wparam == animate_timer_id) InvalidateRect(window, nullptr, FALSE);
+        if (wparam == animate_timer_id && IsWindowVisible(window)) invalidate(window, track_area(client_width(window)));
         return 0;
     case WM_SETUP_STATUS:
-        if (state) {
-            state->status_text = take_posted_text(lparam);
-            state->progress = static_cast<std::int32_t>(static_cast<std::uint32_t>(wparam));
+        if (data) {
+            apply_status(window, data->state, wparam, lparam);
         } else {
             (void)take_posted_text(lparam);
         }
-        InvalidateRect(window, nullptr, FALSE);
         return 0;
     case WM_SETUP_DONE:
-        if (state) {
-            apply_done(window, *state, wparam, lparam);
+        if (data) {
+            apply_done(window, data->state, wparam, lparam);
         } else if (wparam != 0) {
             (void)take_posted_text(lparam);
         }
@@ -104,8 +198,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
-        // The window owns its state; it goes with the window.
-        delete state;
+        delete data;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         return DefWindowProcW(window, message, wparam, lparam);
     default:
@@ -115,37 +208,20 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 
 }  // namespace
 
-void draw_progress_content(HDC dc, const WindowState& state, int w, int h, DWORD tick_ms) {
+RECT status_area(int client_width, bool failed, int client_height) {
     using namespace layout;
-    fill(dc, {0, 0, w, h}, background_colour);
+    return {text_left, status_top, client_width - right_margin,
+            failed ? client_height - error_bottom_margin : status_bottom};
+}
 
-    HMODULE module = GetModuleHandleW(nullptr);
-    win::unique_icon icon{static_cast<HICON>(
-        LoadImageW(module, MAKEINTRESOURCEW(icon_resource), IMAGE_ICON, icon_size, icon_size, LR_DEFAULTCOLOR))};
-    if (icon) DrawIconEx(dc, icon_left, icon_top, icon.get(), icon_size, icon_size, 0, nullptr, DI_NORMAL);
+RECT track_area(int client_width) {
+    using namespace layout;
+    return {text_left, track_top, client_width - right_margin, track_bottom};
+}
 
-    SetBkMode(dc, TRANSPARENT);
-    win::unique_gdi_object title_font = make_font(-24, 600, L"Segoe UI Semibold");
-    win::unique_gdi_object status_font = make_font(-15, 400, L"Segoe UI");
-    {
-        win::scoped_select keep_font{dc, title_font.get()};
-        SetTextColor(dc, title_colour);
-        RECT title{text_left, title_top, w - right_margin, title_bottom};
-        DrawTextW(dc, L"Virelo", -1, &title, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
-
-        SelectObject(dc, status_font.get());
-        SetTextColor(dc, state.failed ? error_colour : status_colour);
-        RECT status{text_left, status_top, w - right_margin,
-                    state.failed ? h - error_bottom_margin : status_bottom};
-        const std::wstring text = win::to_wide(state.status_text);
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &status, DT_WORDBREAK | DT_LEFT | DT_TOP);
-    }
-
-    if (!state.failed) {
-        fill(dc, {text_left, track_top, w - right_margin, track_bottom}, track_colour);
-        const Span span = progress_fill(state.progress, w, tick_ms);
-        if (span.right > span.left) fill(dc, {span.left, track_top, span.right, track_bottom}, fill_colour);
-    }
+void draw_progress_content(HDC dc, const WindowState& state, int w, int h, DWORD tick_ms) {
+    const PaintTools tools = make_paint_tools();
+    draw_content(dc, state, tools, w, h, tick_ms, {0, 0, w, h});
 }
 
 HWND create_progress_window() {
@@ -176,9 +252,10 @@ HWND create_progress_window() {
     const BOOL dark = TRUE;
     DwmSetWindowAttribute(window, dark_mode_attribute, &dark, sizeof dark);
 
-    auto state = std::make_unique<WindowState>();
-    state->status_text = "Preparing\u2026";
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
+    auto data = std::make_unique<WindowData>();
+    data->state.status_text = "Preparing\u2026";
+    data->tools = make_paint_tools();
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data.release()));
 
     SetTimer(window, show_timer_id, 500, nullptr);
     SetTimer(window, animate_timer_id, 30, nullptr);
@@ -189,7 +266,8 @@ const WindowState* progress_window_state(HWND window) {
     wchar_t class_name[32] = {};
     GetClassNameW(window, class_name, 32);
     if (std::wstring_view{class_name} != setup_window_class) return nullptr;
-    return state_of(window);
+    const WindowData* data = data_of(window);
+    return data ? &data->state : nullptr;
 }
 
 }  // namespace virelo

@@ -11,7 +11,7 @@ namespace virelo {
 
 inline constexpr wchar_t setup_window_class[] = L"VireloSetupWnd";
 inline constexpr UINT_PTR show_timer_id = 1;      // shows the window after 500 ms
-inline constexpr UINT_PTR animate_timer_id = 2;   // repaints every 30 ms for the sweep
+inline constexpr UINT_PTR animate_timer_id = 2;   // repaints the track every 30 ms while it sweeps
 
 // What the window shows; changed only by the status channel's messages.
 struct WindowState {
@@ -30,5 +30,9 @@ const WindowState* progress_window_state(HWND window);
 // Draws the whole client area (w x h) for `state` into `dc`; `tick_ms` places
 // the indeterminate sweep.
 void draw_progress_content(HDC dc, const WindowState& state, int w, int h, DWORD tick_ms);
+
+// The parts of the client area a change redraws, in client coordinates.
+RECT status_area(int client_width, bool failed, int client_height);
+RECT track_area(int client_width);
 
 }  // namespace virelo

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace virelo {
@@ -162,6 +163,73 @@ TEST(ReleasePaths, PerSource) {
     EXPECT_EQ(manifest_path(release.source), "manifest.json");
     EXPECT_EQ(signature_path(release.source), "manifest.sig");
     EXPECT_EQ(executable_path(release), "Virelo 1.4.2.EXE");  // unescaped, as written
+}
+
+// The optional freshness fields: absent is fine, present must be well formed.
+TEST(ReadManifest, FreshnessFields) {
+    const auto with = [](const std::string& fields) {
+        std::string text = manifest();
+        text.insert(text.rfind('}'), ",\n  " + fields + "\n");
+        return read_manifest(text);
+    };
+    struct Case {
+        std::string fields;
+        bool readable;
+        std::optional<std::uint64_t> serial;
+        std::optional<std::int64_t> expires;
+    };
+    const Case cases[] = {
+        {"\"x\": 1", true, std::nullopt, std::nullopt},
+        {"\"serial\": 7", true, 7, std::nullopt},
+        {"\"serial\": \"9007199254740992\"", true, 9007199254740992ull, std::nullopt},
+        {"\"expires\": \"2027-01-01T00:00:00Z\"", true, std::nullopt, 1798761600},
+        {"\"serial\": 3, \"expires\": \"1970-01-01T00:00:10Z\"", true, 3, 10},
+        {"\"serial\": 0", false, std::nullopt, std::nullopt},
+        {"\"serial\": 07", false, std::nullopt, std::nullopt},
+        {"\"serial\": -1", false, std::nullopt, std::nullopt},
+        {"\"serial\": 9007199254740993", false, std::nullopt, std::nullopt},
+        {"\"expires\": \"2027-02-30T00:00:00Z\"", false, std::nullopt, std::nullopt},
+        {"\"expires\": \"2027-01-01 00:00:00\"", false, std::nullopt, std::nullopt},
+        {"\"expires\": 1798761600", false, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields);
+        const auto release = with(c.fields);
+        ASSERT_EQ(release.has_value(), c.readable);
+        if (!release) continue;
+        EXPECT_EQ(release->serial, c.serial);
+        EXPECT_EQ(release->expires, c.expires);
+    }
+}
+
+TEST(JudgeFreshness, Table) {
+    constexpr std::int64_t now = 1'800'000'000;
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> serial;
+        std::optional<std::int64_t> expires;
+        std::optional<std::uint64_t> recorded;
+        Freshness expected;
+    };
+    const Case cases[] = {
+        {"nothing anywhere", std::nullopt, std::nullopt, std::nullopt, Freshness::fresh},
+        {"first serial", 1, std::nullopt, std::nullopt, Freshness::fresh},
+        {"higher serial", 6, std::nullopt, 5, Freshness::fresh},
+        {"equal serial", 5, std::nullopt, 5, Freshness::fresh},
+        {"lower serial", 4, std::nullopt, 5, Freshness::older},
+        {"no serial after one was recorded", std::nullopt, std::nullopt, 5, Freshness::older},
+        {"expiry ahead", std::nullopt, now + 1, std::nullopt, Freshness::fresh},
+        {"expiry right now", std::nullopt, now, std::nullopt, Freshness::fresh},
+        {"expiry passed", std::nullopt, now - 1, std::nullopt, Freshness::expired},
+        {"lower serial and expired", 4, now - 1, 5, Freshness::older},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Release release;
+        release.serial = c.serial;
+        release.expires = c.expires;
+        EXPECT_EQ(judge_freshness(release, now, c.recorded), c.expected);
+    }
 }
 
 }  // namespace

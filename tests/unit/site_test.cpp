@@ -49,5 +49,31 @@ TEST(ResolveSite, Table) {
     }
 }
 
+// The reason is what the diagnostic log shows; a refused value names itself
+// and why it was refused.
+TEST(ChooseSite, ReasonSaysWhyTheSiteWasChosen) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{"VireloSetup.exe"}, "the built-in site"},
+        {{"VireloSetup.exe", "--site"}, "the built-in site: --site had no value"},
+        {{"VireloSetup.exe", "--site", ""}, "the built-in site: --site was empty"},
+        {{"VireloSetup.exe", "--site", "https://a.example/"}, "--site"},
+        {{"VireloSetup.exe", "--site", "http://192.168.1.20:8080/"},
+         "the built-in site: --site http://192.168.1.20:8080/ was refused (plain http is accepted only for "
+         "127.0.0.1 and localhost)"},
+        {{"VireloSetup.exe", "--site", "ftp://a.example/"},
+         "the built-in site: --site ftp://a.example/ was refused (only https, or plain http to 127.0.0.1 and "
+         "localhost, is accepted)"},
+    };
+    for (const auto& c : cases) {
+        const SiteChoice choice = choose_site(c.args, fallback);
+        EXPECT_EQ(choice.reason, c.reason);
+        EXPECT_EQ(choice.site, resolve_site(c.args, fallback));
+    }
+}
+
 }  // namespace
 }  // namespace virelo

@@ -1,6 +1,7 @@
 // http_get against a scripted server in the test process, and over TLS
 // against a server the https-test script starts on the host.
 #include <windows.h>
+#include <psapi.h>
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
@@ -10,9 +11,13 @@
 #include <vector>
 
 #include "common/win/files.h"
+#include "common/win/unique_resource.h"
+#include "common/win/wide.h"
 #include "release/http_client.h"
 #include "support/http_server.h"
 #include "support/process.h"
+#include "support/scoped_variable.h"
+#include "support/test_folder.h"
 
 namespace virelo {
 namespace {
@@ -23,6 +28,29 @@ using test::HttpServer;
 using test::http_response;
 
 std::string text_of(const std::vector<std::uint8_t>& body) { return {body.begin(), body.end()}; }
+
+// One session for the whole test program, as a run of the setup program has.
+const HttpSession& session() {
+    static const HttpSession shared;
+    return shared;
+}
+
+Expected<std::vector<std::uint8_t>> get(std::string_view url, const TransferLimits& limits = {}) {
+    return http_get(session(), url, limits);
+}
+
+// Records what the client hands on, piece by piece.
+struct RecordingSink final : BodySink {
+    bool take(std::span<const std::uint8_t> piece, std::uint64_t received, std::uint64_t declared) override {
+        body.insert(body.end(), piece.begin(), piece.end());
+        last_received = received;
+        totals.push_back(declared);
+        return true;
+    }
+    std::vector<std::uint8_t> body;
+    std::uint64_t last_received = 0;
+    std::vector<std::uint64_t> totals;
+};
 
 // A server that answers every request with one fixed response.
 HttpServer fixed_server(std::string response) {
@@ -52,7 +80,7 @@ TEST(HttpGet, OnlyStatus200IsSuccess) {
                 ? "HTTP/1.1 " + std::to_string(c.status) + " X\r\nConnection: close\r\n\r\n"
                 : http_response(c.status, c.body);
         auto server = fixed_server(response);
-        const auto result = http_get(server.url("file"));
+        const auto result = get(server.url("file"));
         if (c.expected_error) {
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), c.expected_error);
@@ -85,25 +113,21 @@ TEST(HttpGet, UnusableContentLengthGivesZeroTotalAndTheWholeBody) {
             conn.send("HTTP/1.1 200 OK\r\nConnection: close\r\n" + c.header + "\r\n");
             conn.send(body);
         }};
-        std::vector<std::uint64_t> totals;
-        std::uint64_t last_received = 0;
-        const auto result = http_get(server.url("x"), [&](std::uint64_t received, std::uint64_t total) {
-            last_received = received;
-            totals.push_back(total);
-        });
+        RecordingSink sink;
+        const Result result = http_receive(session(), server.url("x"), sink);
         ASSERT_TRUE(result.ok()) << result.error();
-        EXPECT_EQ(result.value().size(), body.size());
-        EXPECT_EQ(last_received, body.size());
-        ASSERT_FALSE(totals.empty());
-        for (auto total : totals) EXPECT_EQ(total, c.expected_total);
+        EXPECT_EQ(sink.body.size(), body.size());
+        EXPECT_EQ(sink.last_received, body.size());
+        ASSERT_FALSE(sink.totals.empty());
+        for (auto total : sink.totals) EXPECT_EQ(total, c.expected_total);
     }
 }
 
 TEST(HttpGet, QueryStringAndLetterCaseReachTheServer) {
     auto server = fixed_server(http_response(200, "ok"));
     const std::string port = std::to_string(server.port());
-    ASSERT_TRUE(http_get(server.url("api/release?f=manifest")).ok());
-    ASSERT_TRUE(http_get("HtTp://LocalHost:" + port + "/Sub/Manifest.json?A=B&c=d").ok());
+    ASSERT_TRUE(get(server.url("api/release?f=manifest")).ok());
+    ASSERT_TRUE(get("HtTp://LocalHost:" + port + "/Sub/Manifest.json?A=B&c=d").ok());
     const std::vector<std::string> expected = {"/api/release?f=manifest", "/Sub/Manifest.json?A=B&c=d"};
     EXPECT_EQ(server.targets(), expected);
 }
@@ -116,7 +140,7 @@ TEST(HttpGet, UnusableAddressMakesNoConnection) {
     for (const std::string& url : {"ftp://127.0.0.1:" + port + "/manifest.json", "127.0.0.1:" + port + "/manifest.json",
                                    std::string{"manifest.json"}, std::string{}, too_long_host, too_long_path}) {
         SCOPED_TRACE(url.substr(0, 60));
-        const auto result = http_get(url);
+        const auto result = get(url);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), "bad site address");
     }
@@ -129,7 +153,7 @@ TEST(HttpGet, ClosedPortCannotBeReached) {
         HttpServer probe{[](const HttpRequest&, HttpConnection&) {}};
         port = probe.port();
     }  // the port is free again, nobody listens
-    const auto result = http_get("http://127.0.0.1:" + std::to_string(port) + "/manifest.json");
+    const auto result = get("http://127.0.0.1:" + std::to_string(port) + "/manifest.json");
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), "cannot reach the site");
 }
@@ -146,19 +170,110 @@ void stream_body(HttpConnection& conn, std::uint64_t size) {
     }
 }
 
-TEST(HttpGet, BodyMayReachTheLimitButNotExceedIt) {
+// Counts what arrives without keeping it, as the executable's download does.
+struct CountingSink final : BodySink {
+    bool take(std::span<const std::uint8_t> piece, std::uint64_t received, std::uint64_t) override {
+        count = received;
+        last = piece.back();
+        return true;
+    }
+    std::uint64_t count = 0;
+    std::uint8_t last = 0;
+};
+
+TEST(HttpGet, StreamedBodyMayReachTheLimitButNotExceedIt) {
     for (const std::uint64_t size : {max_body_bytes, max_body_bytes + 1}) {
         SCOPED_TRACE(size);
         HttpServer server{[size](const HttpRequest&, HttpConnection& conn) { stream_body(conn, size); }};
-        const auto result = http_get(server.url("big.exe"));
+        CountingSink sink;
+        const Result result = http_receive(session(), server.url("big.exe"), sink);
         if (size <= max_body_bytes) {
             ASSERT_TRUE(result.ok()) << result.error();
-            EXPECT_EQ(result.value().size(), size);
-            EXPECT_EQ(result.value().back(), 'v');
+            EXPECT_EQ(sink.count, size);
+            EXPECT_EQ(sink.last, 'v');
+        } else {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), "download interrupted");
+            EXPECT_LE(sink.count, max_body_bytes);  // the piece over the cap is never handed on
+        }
+    }
+}
+
+std::size_t peak_working_set() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
+// The small answers have caps of their own: an answer over the cap is refused
+// as it arrives, with or without a declared length, and never held whole.
+TEST(HttpGet, AnswerOverItsCapIsRefusedAsItArrives) {
+    constexpr std::uint64_t cap = 1024;
+    struct Case {
+        const char* name;
+        std::uint64_t size;
+        bool declared;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"at the cap, declared", cap, true, true},
+        {"at the cap, undeclared", cap, false, true},
+        {"one over, declared", cap + 1, true, false},
+        {"one over, undeclared", cap + 1, false, false},
+        {"endless, undeclared", 256ull << 20, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpServer server{[&](const HttpRequest&, HttpConnection& conn) {
+            conn.send(std::string{"HTTP/1.1 200 OK\r\nConnection: close\r\n"} +
+                      (c.declared ? "Content-Length: " + std::to_string(c.size) + "\r\n" : "") + "\r\n");
+            const std::string block(1 << 16, 's');
+            for (std::uint64_t sent = 0; sent < c.size;) {
+                const auto n = std::min<std::uint64_t>(block.size(), c.size - sent);
+                if (!conn.send(std::string_view{block}.substr(0, n))) return;
+                sent += n;
+            }
+        }};
+        const std::size_t peak_before = peak_working_set();
+        ASSERT_GT(peak_before, 0u) << "the system reports no working set";
+        const auto result = get(server.url("manifest.json"), {.max_body = cap, .deadline = std::nullopt});
+        // Refused as it arrives: an endless answer never raises the peak by its size.
+        EXPECT_LT(peak_working_set() - peak_before, 16u << 20);
+        if (c.accepted) {
+            ASSERT_TRUE(result.ok()) << result.error();
+            EXPECT_EQ(result.value().size(), c.size);
         } else {
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), "download interrupted");
         }
+    }
+}
+
+// A deadline ends the whole exchange, whatever the site does: it may answer
+// nothing after the connection, or drip a byte at a time.
+TEST(HttpGet, DeadlineEndsAHangingOrDrippingExchange) {
+    struct Case {
+        const char* name;
+        bool headers_first;
+    };
+    for (const Case c : {Case{"silent", false}, Case{"drip", true}}) {
+        SCOPED_TRACE(c.name);
+        // Declared before the server, so it outlives the server's handler.
+        const win::unique_handle stop_event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        HANDLE stop = stop_event.get();
+        HttpServer server{[&](const HttpRequest&, HttpConnection& conn) {
+            if (c.headers_first) conn.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n");
+            while (WaitForSingleObject(stop, 500) == WAIT_TIMEOUT) {
+                if (c.headers_first && !conn.send("d")) return;
+            }
+        }};
+        const auto start = SteadyClock::now();
+        const auto result = get(server.url("manifest.json"), {.max_body = 4096, .deadline = start + std::chrono::seconds{2}});
+        const auto seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        SetEvent(stop);
+        ASSERT_FALSE(result.ok());
+        EXPECT_TRUE(result.error() == "cannot reach the site" || result.error() == "download interrupted") << result.error();
+        EXPECT_LT(seconds, 10.0);  // generous: the bound is 2 s plus one wait
     }
 }
 
@@ -174,7 +289,7 @@ TEST(HttpGet, ConnectionCutMidBodyIsInterrupted) {
             Sleep(200);  // let the client see the first part before the cut
             if (reset) conn.reset();
         }};
-        const auto result = http_get(server.url("Virelo.exe"));
+        const auto result = get(server.url("Virelo.exe"));
         ASSERT_FALSE(result.ok()) << "a cut body was accepted: " << result.value().size() << " bytes";
         EXPECT_EQ(result.error(), "download interrupted");
     }
@@ -188,7 +303,7 @@ TEST(HttpGet, RedirectsAreFollowedWithinPlainHttp) {
             conn.send(http_response(200, "moved"));
         }
     }};
-    const auto result = http_get(server.url("old"));
+    const auto result = get(server.url("old"));
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(text_of(result.value()), "moved");
     EXPECT_EQ(server.targets(), (std::vector<std::string>{"/old", "/new?x=1"}));
@@ -226,7 +341,7 @@ protected:
 };
 
 TEST_F(HttpsGet, TrustedCertificateServesTheBody) {
-    const auto result = http_get(site_ + "hello.txt?f=manifest");
+    const auto result = get(site_ + "hello.txt?f=manifest");
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(text_of(result.value()), "hello over tls /hello.txt?f=manifest");
 }
@@ -234,7 +349,7 @@ TEST_F(HttpsGet, TrustedCertificateServesTheBody) {
 TEST_F(HttpsGet, RedirectFromHttpsToHttpIsRefused) {
     HttpServer plain{[](const HttpRequest&, HttpConnection& conn) { conn.send(http_response(200, "downgraded")); }};
     // The TLS server answers /redirect?to=URL with a 302 to URL.
-    const auto result = http_get(site_ + "redirect?to=" + plain.url("manifest.json"));
+    const auto result = get(site_ + "redirect?to=" + plain.url("manifest.json"));
     ASSERT_FALSE(result.ok()) << "followed to plain http: " << text_of(result.value());
     // Either form of refusal is acceptable; Wine 8 fails the exchange.
     EXPECT_TRUE(result.error() == "cannot reach the site" || result.error() == "server replied 302")
@@ -242,9 +357,27 @@ TEST_F(HttpsGet, RedirectFromHttpsToHttpIsRefused) {
     EXPECT_EQ(plain.connections(), 0);
 
     // The same redirect within https is followed.
-    const auto same = http_get(site_ + "redirect?to=" + site_ + "hello.txt");
+    const auto same = get(site_ + "redirect?to=" + site_ + "hello.txt");
     ASSERT_TRUE(same.ok()) << same.error();
     EXPECT_EQ(text_of(same.value()), "hello over tls /hello.txt");
+}
+
+// A certificate nobody trusts is a reason of its own, and the diagnostic log
+// says so too.
+TEST_F(HttpsGet, UntrustedCertificateIsNamedAsTheReason) {
+    const char* untrusted = std::getenv("VIRELO_TLS_UNTRUSTED_URL");
+    ASSERT_NE(untrusted, nullptr);
+    test::TestFolder folder{"https-log"};
+    test::ScopedVariable test_mode{L"DK_SETUP_TEST", win::to_wide(folder.path())};
+
+    const auto result = get(std::string{untrusted} + "manifest.json");
+    ASSERT_FALSE(result.ok()) << "an untrusted certificate was accepted";
+    EXPECT_EQ(result.error(), "the site's certificate was not accepted");
+    const auto log = test::read_text(folder.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    EXPECT_NE(log->find("GET " + std::string{untrusted} + "manifest.json: the site's certificate was not accepted"),
+              std::string::npos)
+        << *log;
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -30,6 +32,7 @@
 #include "setup/pipeline.h"
 #include "foundation/status_channel.h"
 #include "support/http_server.h"
+#include "support/process.h"
 #include "support/registry.h"
 #include "support/shell_link.h"
 #include "support/scoped_variable.h"
@@ -79,6 +82,14 @@ constexpr SwapTiming quick_swap{.attempts = 20, .pause_ms = 10};
 
 Bytes file_bytes(const std::string& path) { return win::read_file(path).value_or(Bytes{}); }
 
+// The manifest and the signature travel at once, so their order on the wire
+// is not fixed; the executable is asked for only after both.
+std::vector<std::string> in_check_order(std::vector<std::string> targets) {
+    const auto check_end = std::find(targets.begin(), targets.end(), std::string{api_exe});
+    std::sort(targets.begin(), check_end);
+    return targets;
+}
+
 std::string own_path() {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -91,7 +102,10 @@ class SiteFixture {
 public:
     // The executable under a manifest signed with the demo key.
     void publish(const Bytes& executable, std::string_view version) {
-        const std::string manifest = test::manifest_for(executable, version);
+        publish_manifest(executable, test::manifest_for(executable, version));
+    }
+    // The same with a manifest of the test's own.
+    void publish_manifest(const Bytes& executable, const std::string& manifest) {
         serve(api_manifest, manifest);
         serve(api_sig, test::demo_signature(manifest));
         serve(api_exe, {executable.begin(), executable.end()});
@@ -353,7 +367,7 @@ TEST_F(PipelineTest, FirstInstall) {
     expect_install_statuses(status_.take(), "1.0.0", v1_.size());
     expect_installation(v1_, "1.0.0");
     EXPECT_EQ(link_target(desktop_shortcut_path()), setup_copy_path());
-    EXPECT_EQ(site_.targets(), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
+    EXPECT_EQ(in_check_order(site_.targets()), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
     expect_started_by_the_pipeline(1);
     EXPECT_NE(test::wait_for_window(dev_class, 10000), nullptr);
 }
@@ -385,7 +399,7 @@ TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
 
     EXPECT_EQ(status_.take(), (std::vector<Posted>{{checking, -1}, {starting, 1000}}));
     const auto targets = site_.targets();
-    EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()),
+    EXPECT_EQ(in_check_order({targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()}),
               (std::vector<std::string>{api_manifest, api_sig}));
     expect_installation(v1_, "1.0.0");
     EXPECT_NE(test::last_write(start_menu_shortcut_path()), shortcut_written);
@@ -418,8 +432,9 @@ TEST_F(PipelineTest, UpdateClosesTheRunningCopyAndStartsTheNewOne) {
     EXPECT_EQ(win::from_wide_buffer(title, 64), "Virelo 1.1.0");
 }
 
-// Placement failures end the run with the installed executable untouched and
-// nothing started; the site recorded before them stays.
+// Placement failures end the run with the installed executable untouched; the
+// site recorded before them stays. A copy that refused to close is still
+// running and nothing else is started; after a failed swap the old copy is.
 TEST_F(PipelineTest, CopyThatRefusesToCloseKeepsItsExecutable) {
     install(v1_);
     auto app = start_installed({{"VIRELO_STANDIN_IGNORE_CLOSE", "1"}});
@@ -462,10 +477,13 @@ TEST_F(PipelineTest, ExecutableHeldOpenIsNotReplaced) {
     EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
     EXPECT_EQ(file_bytes(staged_exe_path()), v2_);
     expect_no_registration();
-    expect_nothing_started();
+    // The old executable is still in place, so the user still gets Virelo.
+    expect_started_by_the_pipeline(1);
 }
 
-// Runs that end before anything is placed: the release phase and the download.
+// Runs that end before anything is placed: the release phase and the
+// download. An installed copy starts whenever the failure left it usable,
+// except for a damaged manifest, which the publisher must mend.
 TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
     const std::string damaged = "{\"app\": \"virelo\", \"version\": \"1.1.0\", \"file\": \"Virelo.exe\", \"size\": 3, "
                                 "\"sha256\": \"" + std::string(64, 'a') + "\"}";
@@ -503,7 +521,7 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
         {"signature fails, installed", true, bad_signature, signature_error, false, true, false},
         {"signature fails, not installed", false, bad_signature, signature_error, false, false, false},
         {"damaged manifest, installed", true, damaged_manifest, damaged_error, false, false, false},
-        {"download mismatch, installed", true, other_bytes, mismatch_error, true, false, true},
+        {"download mismatch, installed", true, other_bytes, mismatch_error, true, true, true},
         {"download mismatch, not installed", false, other_bytes, mismatch_error, true, false, true},
     };
     constexpr char earlier_site[] = "https://earlier.example/";
@@ -533,7 +551,7 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
         EXPECT_EQ(summary.steps, steps);
         if (c.downloads) {
             EXPECT_EQ(summary.last_progress, 1000);
-            EXPECT_EQ(site.targets(), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
+            EXPECT_EQ(in_check_order(site.targets()), (std::vector<std::string>{api_manifest, api_sig, api_exe}));
         }
 
         if (c.installed) {
@@ -549,6 +567,277 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
         } else {
             expect_nothing_started();
         }
+    }
+}
+
+// A release site that misbehaves on purpose: it may answer nothing after the
+// connection, drip its answer a byte at a time, or stall halfway through the
+// executable. Whatever it does, the installed copy starts soon, and without
+// one the run ends with its error instead of waiting for ever.
+class MisbehavingSite {
+public:
+    enum class Behaviour { hang, drip, stall_download };
+
+    MisbehavingSite(Behaviour behaviour, const Bytes& executable)
+        : behaviour_{behaviour},
+          executable_{executable},
+          manifest_{test::manifest_for(executable, "1.1.0")},
+          server_{[this](const HttpRequest& r, HttpConnection& c) { answer(r, c); }} {}
+    MisbehavingSite(const MisbehavingSite&) = delete;
+    MisbehavingSite& operator=(const MisbehavingSite&) = delete;
+    // Lets every held answer go, so the server can stop.
+    ~MisbehavingSite() { SetEvent(stop_.get()); }
+
+    std::string url() const { return server_.url(); }
+
+private:
+    // False once the site is being stopped.
+    bool wait(DWORD ms) const { return WaitForSingleObject(stop_.get(), ms) == WAIT_TIMEOUT; }
+
+    void answer(const HttpRequest& request, HttpConnection& connection) {
+        const bool exe = request.target == api_exe;
+        const bool manifest = request.target == api_manifest || request.target == "/manifest.json";
+        const std::string body = exe ? std::string{executable_.begin(), executable_.end()}
+                               : manifest ? manifest_
+                                          : test::demo_signature(manifest_);
+        switch (behaviour_) {
+        case Behaviour::hang:
+            while (wait(1000)) {
+            }
+            return;
+        case Behaviour::drip:
+            connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+            for (const char byte : body) {
+                if (!wait(2000) || !connection.send(std::string(1, byte))) return;
+            }
+            return;
+        case Behaviour::stall_download:
+            if (!exe) {
+                connection.send(test::http_response(200, body));
+                return;
+            }
+            connection.send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+            connection.send(std::string_view{body}.substr(0, body.size() / 2));
+            while (wait(1000)) {
+            }
+            return;
+        }
+    }
+
+    const Behaviour behaviour_;
+    const Bytes executable_;
+    const std::string manifest_;
+    // Declared before the server, so it outlives the server's handlers.
+    const win::unique_handle stop_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    test::HttpServer server_;
+};
+
+TEST_F(PipelineTest, MisbehavingSiteNeverHoldsTheInstalledCopyHostage) {
+    using Behaviour = MisbehavingSite::Behaviour;
+    const std::string interrupted = "Could not download Virelo (download interrupted).";
+    struct Case {
+        const char* name;
+        std::optional<Behaviour> behaviour;  // nothing: a port where nobody listens
+        bool installed;
+        std::optional<std::string> error;  // nothing: success
+        double within_seconds;             // generous bounds, not a benchmark
+    };
+    const Case cases[] = {
+        {"hang, installed", Behaviour::hang, true, std::nullopt, 10},
+        {"hang, not installed", Behaviour::hang, false, unreachable_error, 15},
+        {"drip, installed", Behaviour::drip, true, std::nullopt, 10},
+        {"drip, not installed", Behaviour::drip, false, unreachable_error, 15},
+        {"stall mid-download, installed", Behaviour::stall_download, true, interrupted, 20},
+        {"stall mid-download, not installed", Behaviour::stall_download, false, interrupted, 20},
+        {"refused, installed", std::nullopt, true, std::nullopt, 10},
+        {"refused, not installed", std::nullopt, false, unreachable_error, 15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        if (c.installed) install(v1_);
+        std::optional<MisbehavingSite> site;
+        if (c.behaviour) site.emplace(*c.behaviour, v2_);
+        (void)status_.take();
+
+        PipelineOptions options;
+        options.args = {own_path(), "--site", site ? site->url() : unreachable_site};
+        // The installed case keeps the program's own budget; the others are
+        // shortened so the table stays quick.
+        options.check_budget_first_install = std::chrono::seconds{4};
+        options.receive_timeout = std::chrono::seconds{3};
+        const DWORD start = GetTickCount();
+        const Result result = run_install(options);
+        const double seconds = (GetTickCount() - start) / 1000.0;
+
+        if (c.error) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), *c.error);
+        } else {
+            EXPECT_TRUE(result.ok()) << result.error();
+        }
+        EXPECT_LT(seconds, c.within_seconds);
+        if (c.installed) {
+            expect_started_by_the_pipeline(1);
+            EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+            EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"Virelo.exe"});
+        } else {
+            expect_nothing_started();
+            EXPECT_FALSE(win::path_exists(install_dir()));
+        }
+    }
+}
+
+// The real program, with its own budget: with Virelo installed, a site that
+// answers nothing delays the start by a few seconds, never more.
+TEST_F(PipelineTest, RealProgramStartsTheInstalledCopySoonWhenTheSiteHangs) {
+    install(v1_);
+    MisbehavingSite site{MisbehavingSite::Behaviour::hang, v2_};
+    test::RunOptions options;
+    options.args = {"--site", site.url()};
+    options.timeout_ms = 30000;
+    const DWORD start = GetTickCount();
+    const test::RunResult result = test::run_program(test::setup_exe(), options);
+    const double seconds = (GetTickCount() - start) / 1000.0;
+    ASSERT_TRUE(result.started);
+    ASSERT_FALSE(result.timed_out);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_EQ(test::read_text(folder_.file("setup-error.txt")), std::nullopt);
+    expect_started_by_the_pipeline(1);
+}
+
+// The diagnostic log says which site was used and why, each request with its
+// answer, what was decided and what was started.
+TEST_F(PipelineTest, DiagnosticLogTellsWhatTheRunDid) {
+    site_.publish(v1_, "1.0.0");
+    PipelineOptions options;
+    // A refused --site falls back to the built-in site: here the test's own.
+    options.args = {own_path(), "--site", "http://192.168.1.20:8080/"};
+    options.default_site = site_.url();
+    options.close_timing = patient_close;
+    options.swap_timing = quick_swap;
+    ASSERT_TRUE(run_install(options).ok());
+
+    const auto log = test::read_text(folder_.file("setup.log"));
+    ASSERT_TRUE(log.has_value());
+    const std::string expected[] = {
+        "site " + site_.url() + " (the built-in site: --site http://192.168.1.20:8080/ was refused (plain http is "
+                                "accepted only for 127.0.0.1 and localhost)); Virelo not installed",
+        "GET " + site_.url() + "api/release?f=manifest: 200, ",
+        "GET " + site_.url() + "api/release?f=sig: 200, ",
+        "release 1.0.0: ",
+        "GET " + site_.url() + "api/release?f=exe: 200, " + std::to_string(v1_.size()) + " bytes, ",
+        "started the installed copy",
+    };
+    for (const std::string& line : expected) EXPECT_NE(log->find(line), std::string::npos) << line << "\n" << *log;
+}
+
+// Each run of the program appends to the log; a log past its bound is moved
+// aside first, so the two files stay small however often Virelo starts.
+TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
+    site_.publish(v1_, "1.0.0");
+    const std::string log_path = folder_.file("setup.log");
+    const auto run_program = [&] {
+        test::RunOptions options;
+        options.args = {"--site", site_.url()};
+        const test::RunResult result = test::run_program(test::setup_exe(), options);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timed_out);
+    };
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>("earlier line\r\n"), 14}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    run_program();
+    auto log = test::read_text(log_path).value_or("");
+    EXPECT_EQ(log.rfind("earlier line\r\n", 0), 0u) << "appended, not replaced";
+    EXPECT_EQ(count(log, "install run"), 2u);
+    EXPECT_EQ(count(log, "result: success"), 2u);
+
+    const std::string big(70 * 1024, 'x');
+    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    run_program();
+    EXPECT_EQ(test::read_text(log_path + ".1"), big);
+    log = test::read_text(log_path).value_or("");
+    EXPECT_LT(log.size(), 4096u);
+    EXPECT_EQ(count(log, "result: success"), 1u);
+}
+
+// Signed freshness: a serial that never goes back and an expiry. Each row
+// starts from Virelo 1.0.0 installed and a site offering 1.1.0.
+TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
+    const std::string expired_error =
+        "The release on the site has expired, so it will not be installed. Please report this to the Virelo "
+        "developer.";
+    const std::string older_error =
+        "The release on the site is older than one already installed, so it will not be installed. Please report "
+        "this to the Virelo developer.";
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> recorded;  // Serial before the run
+        std::string fields;                     // added to the manifest
+        std::optional<std::string> error;       // nothing: success
+        bool starts_installed_copy;             // before the error (a success always starts the new one)
+        bool downloads;
+        std::optional<std::uint64_t> recorded_after;
+    };
+    const Case cases[] = {
+        {"nothing recorded, no fields", std::nullopt, "", std::nullopt, false, true, std::nullopt},
+        {"higher serial", 5, "\"serial\": 6", std::nullopt, false, true, 6},
+        {"equal serial", 5, "\"serial\": 5", std::nullopt, false, true, 5},
+        {"first serial", std::nullopt, "\"serial\": 1", std::nullopt, false, true, 1},
+        {"lower serial", 5, "\"serial\": 4", older_error, true, false, 5},
+        {"no serial after one was recorded", 5, "", older_error, true, false, 5},
+        {"expiry ahead", std::nullopt, "\"expires\": \"2999-01-01T00:00:00Z\"", std::nullopt, false, true,
+         std::nullopt},
+        {"expiry passed", 5, "\"serial\": 9, \"expires\": \"2001-01-01T00:00:00Z\"", expired_error, true, false,
+         5},
+        {"malformed serial", 5, "\"serial\": \"six\"", damaged_error, false, false, 5},
+        {"malformed expiry", std::nullopt, "\"expires\": \"tomorrow\"", damaged_error, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+        if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
+        install(v1_);
+        std::string manifest = test::manifest_for(v2_, "1.1.0");
+        if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");
+        SiteFixture site;
+        site.publish_manifest(v2_, manifest);
+        (void)status_.take();
+
+        PipelineOptions options;
+        options.args = {own_path(), "--site", site.url()};
+        options.close_timing = patient_close;
+        options.swap_timing = quick_swap;
+        const Result result = run_install(options);
+        if (c.error) {
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), *c.error);
+            EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+        } else {
+            ASSERT_TRUE(result.ok()) << result.error();
+            EXPECT_EQ(file_bytes(installed_exe_path()), v2_);
+        }
+        const auto targets = site.targets();
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), std::string{api_exe}), c.downloads ? 1 : 0);
+        if (!c.error || c.starts_installed_copy) {
+            expect_started_by_the_pipeline(1);
+        } else {
+            expect_nothing_started();
+        }
+        EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), c.recorded_after);
     }
 }
 

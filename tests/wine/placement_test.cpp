@@ -18,7 +18,7 @@
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
-#include "install/os_error.h"
+#include "common/win/os_error.h"
 #include "install/placement.h"
 #include "foundation/status_channel.h"
 #include "support/scoped_variable.h"
@@ -78,6 +78,12 @@ class PlacementTest : public ::testing::Test {
 protected:
     void TearDown() override { end_processes_by_image_path(installed_); }
 
+    // The verified download, as the download leaves it beside the installed file.
+    const std::string& stage(const Bytes& bytes) {
+        EXPECT_TRUE(put_file(staged_, bytes));
+        return staged_;
+    }
+
     test::TestFolder folder_{"placement"};
     test::ScopedVariable test_mode_{L"DK_SETUP_TEST", win::to_wide(folder_.path())};
     StatusSink status_;
@@ -87,27 +93,16 @@ protected:
     const Bytes new_bytes_ = file_bytes(test::standin_next_exe());
 };
 
-TEST_F(PlacementTest, FirstInstallCreatesTheFolderChain) {
+TEST_F(PlacementTest, StagedFileIsSwappedIn) {
     ASSERT_FALSE(old_bytes_.empty());
     ASSERT_NE(old_bytes_, new_bytes_);
-    ASSERT_FALSE(win::path_exists(path_join(folder_.path(), "Programs")));
+    ASSERT_TRUE(put_file(installed_, old_bytes_));
 
-    EXPECT_TRUE(install_executable(new_bytes_).ok());
+    EXPECT_TRUE(install_executable(stage(new_bytes_)).ok());
     EXPECT_EQ(file_bytes(installed_), new_bytes_);
     EXPECT_FALSE(win::path_exists(staged_));
     const std::vector<std::pair<std::string, std::int32_t>> expected{{"Installing\u2026", 1000}};
     EXPECT_EQ(status_.take(), expected);
-}
-
-TEST_F(PlacementTest, StagedLeftoverIsOverwritten) {
-    ASSERT_TRUE(put_file(installed_, old_bytes_));
-    Bytes leftover = new_bytes_;
-    leftover.resize(new_bytes_.size() * 2, 0xAB);  // longer, so a missing truncation shows
-    ASSERT_TRUE(put_file(staged_, leftover));
-
-    EXPECT_TRUE(install_executable(new_bytes_).ok());
-    EXPECT_EQ(file_bytes(installed_), new_bytes_);
-    EXPECT_FALSE(win::path_exists(staged_));
 }
 
 TEST_F(PlacementTest, RunningAppIsClosedAndReplaced) {
@@ -115,7 +110,7 @@ TEST_F(PlacementTest, RunningAppIsClosedAndReplaced) {
     auto app = start_standin(installed_, test::standin_options({"--dev", "--offscreen"}), dev_class);
     ASSERT_TRUE(app);
 
-    EXPECT_TRUE(install_executable(new_bytes_, quick_close).ok());
+    EXPECT_TRUE(install_executable(stage(new_bytes_), quick_close).ok());
     EXPECT_EQ(app->wait_for_exit(5000), 0u);
     EXPECT_EQ(file_bytes(installed_), new_bytes_);
 }
@@ -127,7 +122,7 @@ TEST_F(PlacementTest, AppThatDoesNotCloseKeepsItsExecutable) {
                              dev_class);
     ASSERT_TRUE(app);
 
-    const Result result = install_executable(new_bytes_, {.attempts = 3, .wait_ms = 100, .pause_ms = 10});
+    const Result result = install_executable(stage(new_bytes_), {.attempts = 3, .wait_ms = 100, .pause_ms = 10});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), refused_text);
     EXPECT_FALSE(win::path_exists(staged_));
@@ -149,7 +144,7 @@ TEST_F(PlacementTest, HeldExecutableFailsAfterEveryAttempt) {
 
     // Twenty attempts cost twenty pauses; fewer would show as a shorter run.
     const DWORD start = GetTickCount();
-    const Result result = install_executable(new_bytes_, quick_close, {.attempts = 20, .pause_ms = 20});
+    const Result result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 20});
     const DWORD elapsed = GetTickCount() - start;
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), not_replaced_text);
@@ -167,7 +162,7 @@ TEST_F(PlacementTest, SwapSucceedsOnceTheHolderLetsGo) {
         held.reset();
     }};
 
-    const Result result = install_executable(new_bytes_, quick_close, {.attempts = 20, .pause_ms = 50});
+    const Result result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 50});
     release.join();
     EXPECT_TRUE(result.ok());
     EXPECT_EQ(file_bytes(installed_), new_bytes_);
@@ -181,38 +176,9 @@ TEST_F(PlacementTest, ReadOnlyExecutableIsReplaced) {
     ASSERT_TRUE(put_file(installed_, old_bytes_));
     ASSERT_TRUE(SetFileAttributesW(win::to_wide(installed_).c_str(), FILE_ATTRIBUTE_READONLY));
 
-    EXPECT_TRUE(install_executable(new_bytes_, quick_close, {.attempts = 1, .pause_ms = 10}).ok());
+    EXPECT_TRUE(install_executable(stage(new_bytes_), quick_close, {.attempts = 1, .pause_ms = 10}).ok());
     EXPECT_EQ(file_bytes(installed_), new_bytes_);
     EXPECT_FALSE(win::path_exists(staged_));
-}
-
-TEST_F(PlacementTest, FileSystemFailuresCarryTheOsErrorDetail) {
-    struct Case {
-        const char* name;
-        const char* blocker;  // relative to the test folder
-        bool blocker_is_folder;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"a file where a folder should be", "Programs", false,
-         "Could not create the folder: " + os_error_detail(ERROR_PATH_NOT_FOUND)},
-        {"a folder where the staged file should be", "Programs\\Virelo\\Virelo.exe.new", true,
-         "Could not write the file: " + os_error_detail(ERROR_ACCESS_DENIED)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string programs = folder_.file("Programs");
-        win::delete_file(programs);
-        win::delete_tree(programs);
-        const std::string blocker = folder_.file(c.blocker);
-        ASSERT_TRUE(c.blocker_is_folder ? win::create_folder_chain(blocker) == ERROR_SUCCESS
-                                        : put_file(blocker, bytes_of("not a folder")));
-
-        const Result result = install_executable(new_bytes_);
-        ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error(), c.text);
-        EXPECT_FALSE(win::path_exists(installed_));
-    }
 }
 
 TEST(OsErrorDetail, SystemMessageWithoutLineBreakAndTheCode) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -15,6 +17,7 @@
 
 #include "common/path.h"
 #include "common/win/files.h"
+#include "common/win/os_error.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
 #include "install/stop_app.h"
@@ -96,6 +99,26 @@ std::string manifest_text(std::string_view version, std::string_view extra = {})
            std::string{extra} + "}";
 }
 
+// One session for the test program, as a run of the setup program has.
+std::shared_ptr<const HttpSession> session() {
+    static const auto shared = std::make_shared<const HttpSession>();
+    return shared;
+}
+
+ReleaseOutcome obtain(const std::string& site, std::chrono::milliseconds budget = std::chrono::seconds{30}) {
+    return obtain_release(site, session(), SteadyClock::now() + budget);
+}
+
+std::string refusal_text(const ReleaseOutcome& outcome) {
+    const auto* refusal = std::get_if<ReleaseRefusal>(&outcome);
+    return refusal ? refusal->text : "a release";
+}
+
+std::vector<std::string> sorted(std::vector<std::string> targets) {
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
 // Test mode pointed at a fresh folder, and the stand-in application recording
 // its starts, for the steps that read the installation or start it.
 class InstallFixture : public ::testing::Test {
@@ -147,6 +170,8 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
         std::function<void(ReleaseSite&)> arrange;
         std::string expected;  // the version read, or the error text
         std::optional<ReleaseSource> source;
+        // Both requests of a source travel at once, so the order on the wire
+        // is not fixed: the set of targets is.
         std::vector<std::string> targets;
     };
     const auto serve_static = [&](ReleaseSite& s) { s.serve_signed(static_manifest, static_sig, from_static); };
@@ -154,7 +179,7 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
         {"release API", [&](ReleaseSite& s) { s.serve_signed(api_manifest, api_sig, from_api); serve_static(s); },
          "2.0.0-api", ReleaseSource::release_api, {api_manifest, api_sig}},
         {"API 404, static files", serve_static,
-         "2.0.0-static", ReleaseSource::static_files, {api_manifest, static_manifest, static_sig}},
+         "2.0.0-static", ReleaseSource::static_files, {api_manifest, api_sig, static_manifest, static_sig}},
         {"API signature fails, its manifest dropped",
          [&](ReleaseSite& s) {
              s.serve_ok(api_manifest, from_api);
@@ -178,14 +203,14 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
          signature_error, std::nullopt, {api_manifest, api_sig}},
         {"static manifest fails", [](ReleaseSite&) {},
          cannot_reach_prefix + "server replied 404" + cannot_reach_suffix, std::nullopt,
-         {api_manifest, static_manifest}},
+         {api_manifest, api_sig, static_manifest, static_sig}},
         {"only the static signature fails",
          [&](ReleaseSite& s) {
              s.serve_ok(static_manifest, from_static);
              s.serve(static_sig, http_response(503, "busy"));
          },
          cannot_reach_prefix + "server replied 503" + cannot_reach_suffix, std::nullopt,
-         {api_manifest, static_manifest, static_sig}},
+         {api_manifest, api_sig, static_manifest, static_sig}},
         {"damaged manifest", [&](ReleaseSite& s) { s.serve_signed(api_manifest, api_sig, damaged); },
          damaged_error, std::nullopt, {api_manifest, api_sig}},
     };
@@ -193,23 +218,21 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
         SCOPED_TRACE(c.name);
         ReleaseSite site;
         c.arrange(site);
-        const ReleaseOutcome outcome = obtain_release(site.url(), false);
+        const ReleaseOutcome outcome = obtain(site.url());
         if (c.source) {
             const auto* release = std::get_if<Release>(&outcome);
-            ASSERT_NE(release, nullptr) << (std::holds_alternative<ErrorText>(outcome)
-                                                ? std::get<ErrorText>(outcome).text
-                                                : "finished");
+            ASSERT_NE(release, nullptr) << refusal_text(outcome);
             EXPECT_EQ(release->version, c.expected);
             EXPECT_EQ(release->source, *c.source);
             EXPECT_EQ(release->file, "Virelo.exe");
             EXPECT_EQ(release->size, 3u);
             EXPECT_EQ(release->sha256, sha256_hex(bytes_of("abc")));
         } else {
-            const auto* error = std::get_if<ErrorText>(&outcome);
-            ASSERT_NE(error, nullptr);
-            EXPECT_EQ(error->text, c.expected);
+            EXPECT_EQ(refusal_text(outcome), c.expected);
         }
-        EXPECT_EQ(site.targets(), c.targets);
+        // A request walked away from may still arrive a moment later.
+        for (int i = 0; i < 50 && site.targets().size() < c.targets.size(); ++i) Sleep(20);
+        EXPECT_EQ(sorted(site.targets()), sorted(c.targets));
     }
 }
 
@@ -222,39 +245,79 @@ std::string closed_site() {
     return "http://127.0.0.1:" + std::to_string(port) + "/";
 }
 
-TEST(ObtainRelease, UnreachableSiteWithoutInstallationReportsTheReason) {
-    const auto outcome = obtain_release(closed_site(), false);
-    ASSERT_TRUE(std::holds_alternative<ErrorText>(outcome));
-    EXPECT_EQ(std::get<ErrorText>(outcome).text, cannot_reach_prefix + "cannot reach the site" + cannot_reach_suffix);
+TEST(ObtainRelease, UnreachableSiteIsReportedWithTheReason) {
+    const auto outcome = obtain(closed_site());
+    const auto* refusal = std::get_if<ReleaseRefusal>(&outcome);
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(refusal->kind, RefusalKind::unreachable);
+    EXPECT_EQ(refusal->text, cannot_reach_prefix + "cannot reach the site" + cannot_reach_suffix);
 }
 
-using ObtainReleaseInstalled = InstallFixture;
+// The refusal kinds decide what the pipeline does with an installed copy.
+TEST(ObtainRelease, RefusalsSayWhatKindTheyAre) {
+    ReleaseSite bad_signature;
+    bad_signature.serve_ok(api_manifest, manifest_text("2.0.0"));
+    bad_signature.serve_ok(api_sig, test::demo_signature(manifest_text("2.0.1")));
+    ReleaseSite damaged;
+    std::string text = manifest_text("2.0.0");
+    text.replace(text.find("Virelo.exe"), 10, "../x.exe");
+    damaged.serve_signed(api_manifest, api_sig, text);
 
-TEST_F(ObtainReleaseInstalled, UnreachableSiteStartsTheInstalledApplication) {
-    install_standin();
-    const auto outcome = obtain_release(closed_site(), true);
-    EXPECT_TRUE(std::holds_alternative<Finished>(outcome));
-    const auto launch = wait_for_launch();
-    ASSERT_TRUE(launch.has_value());
-    EXPECT_NE(launch->find("--dev --offscreen --quit-after 4"), std::string::npos) << *launch;
+    const auto signature_outcome = obtain(bad_signature.url());
+    ASSERT_TRUE(std::holds_alternative<ReleaseRefusal>(signature_outcome));
+    EXPECT_EQ(std::get<ReleaseRefusal>(signature_outcome).kind, RefusalKind::bad_signature);
+    EXPECT_EQ(std::get<ReleaseRefusal>(signature_outcome).text, signature_error);
+    const auto damaged_outcome = obtain(damaged.url());
+    ASSERT_TRUE(std::holds_alternative<ReleaseRefusal>(damaged_outcome));
+    EXPECT_EQ(std::get<ReleaseRefusal>(damaged_outcome).kind, RefusalKind::damaged);
 }
 
-TEST_F(ObtainReleaseInstalled, UnreachableSiteWhenTheStartFailsReportsTheReason) {
-    // was_installed was noted, but the executable is gone by now.
-    const auto outcome = obtain_release(closed_site(), true);
-    ASSERT_TRUE(std::holds_alternative<ErrorText>(outcome));
-    EXPECT_EQ(std::get<ErrorText>(outcome).text, cannot_reach_prefix + "cannot reach the site" + cannot_reach_suffix);
-}
+// The manifest and the signature of one source are asked for together: a
+// failure of either, in either order of arrival, gives the same outcome.
+TEST(ObtainRelease, EitherRequestOfASourceMayFailFirst) {
+    const std::string from_static = manifest_text("2.0.0-static");
+    struct Case {
+        const char* name;
+        const char* failing;  // the API request that fails
+        int delay_ms;         // how long the other API answer takes
+    };
+    const Case cases[] = {
+        {"manifest fails, signature slow", api_manifest, 400},
+        {"manifest fails, signature fast", api_manifest, 0},
+        {"signature fails, manifest slow", api_sig, 400},
+        {"signature fails, manifest fast", api_sig, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReleaseSite site;
+        const std::string from_api = manifest_text("2.0.0-api");
+        const std::string other = std::string{c.failing} == api_manifest ? api_sig : api_manifest;
+        const std::string other_body = other == api_sig ? test::demo_signature(from_api) : from_api;
+        site.serve(c.failing, http_response(500, "oops"));
+        site.handle(other, [&, body = other_body](const HttpRequest&, HttpConnection& conn) {
+            Sleep(c.delay_ms);
+            conn.send(http_response(200, body));
+        });
+        site.serve_signed(static_manifest, static_sig, from_static);
 
-TEST_F(ObtainReleaseInstalled, FailedSignatureStartsTheInstalledApplicationAndStillFails) {
-    install_standin();
-    ReleaseSite site;
-    site.serve_ok(api_manifest, manifest_text("2.0.0"));
-    site.serve_ok(api_sig, test::demo_signature(manifest_text("2.0.1")));
-    const auto outcome = obtain_release(site.url(), true);
-    ASSERT_TRUE(std::holds_alternative<ErrorText>(outcome));
-    EXPECT_EQ(std::get<ErrorText>(outcome).text, signature_error);
-    EXPECT_TRUE(wait_for_launch().has_value());
+        const auto outcome = obtain(site.url());
+        const auto* release = std::get_if<Release>(&outcome);
+        ASSERT_NE(release, nullptr) << refusal_text(outcome);
+        EXPECT_EQ(release->source, ReleaseSource::static_files);
+        EXPECT_EQ(release->version, "2.0.0-static");
+    }
+    // Both static requests failing: the manifest's error is the one reported,
+    // whichever of the two answered first.
+    for (const int manifest_delay : {0, 400}) {
+        SCOPED_TRACE(manifest_delay);
+        ReleaseSite site;
+        site.handle(static_manifest, [manifest_delay](const HttpRequest&, HttpConnection& conn) {
+            Sleep(manifest_delay);
+            conn.send(http_response(410, "gone"));
+        });
+        site.serve(static_sig, http_response(503, "busy"));
+        EXPECT_EQ(refusal_text(obtain(site.url())), cannot_reach_prefix + "server replied 410" + cannot_reach_suffix);
+    }
 }
 
 // ---- download -------------------------------------------------------------
@@ -305,7 +368,7 @@ test::Bytes executable_of(std::size_t size) {
 }
 
 Release release_for(std::span<const std::uint8_t> executable, ReleaseSource source) {
-    return Release{"2.0.0", "Virelo-2.0.0.exe", executable.size(), sha256_hex(executable), source};
+    return Release{"2.0.0", "Virelo-2.0.0.exe", executable.size(), sha256_hex(executable), source, std::nullopt, std::nullopt};
 }
 
 // Sends the body in two parts with a pause between, so that one read ends
@@ -323,16 +386,27 @@ test::HttpHandler split_body(test::Bytes body, std::size_t split, bool declare_l
 
 const std::string downloading = "Downloading Virelo 2.0.0\u2026";
 
-TEST(DownloadRelease, ProgressCountsMegabytesOfTheDeclaredLength) {
+// The download writes into the (test) install folder; the fixture points test
+// mode at a fresh one.
+class DownloadRelease : public InstallFixture {
+protected:
+    Expected<StagedExecutable> download(const Release& release, const std::string& site) {
+        return download_release(release, site, *session());
+    }
+    test::Bytes staged_bytes() const { return win::read_file(staged_exe_path()).value_or(test::Bytes{}); }
+};
+
+TEST_F(DownloadRelease, ProgressCountsMegabytesOfTheDeclaredLength) {
     StatusRecorder status;
     ASSERT_TRUE(status.ok());
     const test::Bytes executable = executable_of(5'000'000);
     ReleaseSite site;
     site.handle(api_exe, split_body(executable, 1'048'576));
 
-    const auto result = download_release(release_for(executable, ReleaseSource::release_api), site.url());
+    const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
     ASSERT_TRUE(result.ok()) << result.error();
-    EXPECT_EQ(result.value(), executable);
+    EXPECT_EQ(result.value().path, staged_exe_path());
+    EXPECT_TRUE(staged_bytes() == executable);
 
     const auto posted = status.take();
     ASSERT_GE(posted.size(), 3u);
@@ -352,7 +426,7 @@ TEST(DownloadRelease, ProgressCountsMegabytesOfTheDeclaredLength) {
     EXPECT_EQ(site.targets(), std::vector<std::string>{api_exe});
 }
 
-TEST(DownloadRelease, TotalFallsBackToTheManifestSize) {
+TEST_F(DownloadRelease, TotalFallsBackToTheManifestSize) {
     struct Case {
         const char* name;
         std::size_t body_size;
@@ -382,7 +456,7 @@ TEST(DownloadRelease, TotalFallsBackToTheManifestSize) {
             conn.send(body);
         });
 
-        const auto result = download_release(release, site.url());
+        const auto result = download(release, site.url());
         EXPECT_EQ(result.ok(), c.succeeds);
         if (!c.succeeds) {
             EXPECT_EQ(result.error(), mismatch_error);
@@ -400,11 +474,13 @@ TEST(DownloadRelease, TotalFallsBackToTheManifestSize) {
     }
 }
 
-TEST(DownloadRelease, OnlyTheSignedBytesAreAccepted) {
-    const test::Bytes executable = executable_of(100'000);
+// Nothing but the signed bytes is accepted, and a refused download leaves
+// nothing behind: no staged file, and no install folder it had to make.
+TEST_F(DownloadRelease, OnlyTheSignedBytesAreAcceptedAndARefusalLeavesNothing) {
+    const test::Bytes executable = executable_of(3'000'000);
     test::Bytes short_one(executable.begin(), executable.end() - 1);
     test::Bytes changed = executable;
-    changed[50'000] ^= 1;
+    changed[2'500'000] ^= 1;
     struct Case {
         const char* name;
         std::string response;
@@ -415,18 +491,76 @@ TEST(DownloadRelease, OnlyTheSignedBytesAreAccepted) {
         {"404", http_response(404, "gone"), "Could not download Virelo (server replied 404)."},
         {"one byte short", http_response(200, body(short_one)), mismatch_error},
         {"one byte changed", http_response(200, body(changed)), mismatch_error},
-        {"cut off", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body(short_one).substr(0, 5000),
+        {"cut off", "HTTP/1.1 200 OK\r\nContent-Length: 3000000\r\n\r\n" + body(short_one).substr(0, 2'000'000),
          "Could not download Virelo (download interrupted)."},
     };
-    for (const Case& c : cases) {
+    for (const bool folder_existed : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string{c.name} + (folder_existed ? ", folder existed" : ", first install"));
+            win::delete_tree(install_dir());
+            if (folder_existed) {
+                ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+            }
+            StatusRecorder status;
+            ReleaseSite site;
+            site.serve(api_exe, c.response);
+            const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error(), c.error);
+            EXPECT_FALSE(win::path_exists(staged_exe_path()));
+            EXPECT_EQ(win::path_exists(install_dir()), folder_existed);
+        }
+    }
+}
+
+TEST_F(DownloadRelease, StagedLeftoverIsOverwritten) {
+    const test::Bytes executable = executable_of(100'000);
+    ASSERT_EQ(win::create_folder_chain(install_dir()), ERROR_SUCCESS);
+    test::Bytes leftover = executable;
+    leftover.resize(executable.size() * 2, 0xAB);  // longer, so a missing truncation shows
+    ASSERT_EQ(win::write_file(staged_exe_path(), leftover), ERROR_SUCCESS);
+    StatusRecorder status;
+    ReleaseSite site;
+    site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});
+
+    const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_TRUE(staged_bytes() == executable);
+}
+
+TEST_F(DownloadRelease, FileSystemFailuresCarryTheOsErrorDetail) {
+    struct Case {
+        const char* name;
+        const char* blocker;  // relative to the test folder
+        bool blocker_is_folder;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"a file where a folder should be", "Programs", false,
+         "Could not create the folder: " + os_error_detail(ERROR_PATH_NOT_FOUND)},
+        {"a folder where the staged file should be", "Programs\\Virelo\\Virelo.exe.new", true,
+         "Could not write the file: " + os_error_detail(ERROR_ACCESS_DENIED)},
+    };
+    const test::Bytes executable = executable_of(1000);
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::string programs = folder_.file("Programs");
+        win::delete_file(programs);
+        win::delete_tree(programs);
+        const std::string blocker = folder_.file(c.blocker);
+        ASSERT_EQ(c.blocker_is_folder ? win::create_folder_chain(blocker)
+                                      : win::write_file(blocker, bytes_of("not a folder")),
+                  static_cast<DWORD>(ERROR_SUCCESS));
         StatusRecorder status;
         ReleaseSite site;
-        site.serve(api_exe, c.response);
-        const auto result = download_release(release_for(executable, ReleaseSource::release_api), site.url());
+        site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});
+
+        const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
         ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error(), c.error);
+        EXPECT_EQ(result.error(), c.text);
+        EXPECT_FALSE(win::path_exists(installed_exe_path()));
     }
+    win::delete_tree(folder_.file("Programs"));
 }
 
 TEST(MatchesRelease, ComparesLengthThenDigest) {
@@ -474,7 +608,9 @@ TEST_F(IsCurrent, OnlyTheSameBytesAreCurrent) {
 // wrote: the stand-in 1.0.0 at the top (release API and static files) and the
 // stand-in 1.1.0 in static/ (static files only), served by nginx with
 // deploy/nginx.conf or by `virelo-release serve`.
-TEST(LiveSite, ReleaseFromTheApiAndFromTheStaticFiles) {
+using LiveSite = DownloadRelease;
+
+TEST_F(LiveSite, ReleaseFromTheApiAndFromTheStaticFiles) {
     const char* site = std::getenv("VIRELO_LIVE_SITE");
     if (!site) GTEST_SKIP() << "needs the nginx-test script";
     StatusRecorder status;
@@ -493,18 +629,18 @@ TEST(LiveSite, ReleaseFromTheApiAndFromTheStaticFiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.site);
-        const auto outcome = obtain_release(c.site, false);
+        const auto outcome = obtain(c.site);
         const auto* release = std::get_if<Release>(&outcome);
-        ASSERT_NE(release, nullptr) << std::get<ErrorText>(outcome).text;
+        ASSERT_NE(release, nullptr) << refusal_text(outcome);
         EXPECT_EQ(release->source, c.source);
         EXPECT_EQ(release->version, c.version);
         EXPECT_EQ(release->file, c.file);
 
         const auto expected = win::read_file(test::build_file(c.executable));
         ASSERT_TRUE(expected.has_value());
-        const auto downloaded = download_release(*release, c.site);
+        const auto downloaded = download(*release, c.site);
         ASSERT_TRUE(downloaded.ok()) << downloaded.error();
-        EXPECT_TRUE(downloaded.value() == *expected);
+        EXPECT_TRUE(staged_bytes() == *expected);
         const auto posted = status.take();
         ASSERT_FALSE(posted.empty());
         EXPECT_EQ(posted.back().progress, 1000);

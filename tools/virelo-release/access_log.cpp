@@ -1,7 +1,5 @@
 #include "access_log.h"
 
-#include <httplib.h>
-
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -9,14 +7,14 @@
 namespace virelo::tool {
 namespace {
 
-// Request targets come from the network: anything outside printable ASCII is
-// shown %-escaped so a line cannot be forged or split.
-std::string printable(const std::string& text) {
+// Texts come from the network: anything outside printable ASCII is shown
+// %-escaped so a line cannot be forged or split.
+std::string printable(std::string_view text, bool keep_spaces = false) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string out;
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c > 0x20 && c < 0x7F) {
+        if ((c > 0x20 && c < 0x7F) || (keep_spaces && c == 0x20)) {
             out += ch;
         } else {
             out += '%';
@@ -27,26 +25,30 @@ std::string printable(const std::string& text) {
     return out.empty() ? "-" : out;
 }
 
-}  // namespace
-
-void log_request(const httplib::Request& request, const httplib::Response& response) {
+std::string line_start(const Peer& peer) {
     char time_text[32] = "-";
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     if (gmtime_r(&now, &utc)) std::strftime(time_text, sizeof time_text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string{time_text} + ' ' + printable(peer_text(peer));
+}
 
-    const std::string length = response.get_header_value("Content-Length");
-    const std::string bytes = length.empty() ? std::to_string(response.body.size()) : length;
-
-    std::string line = time_text;
-    line += ' ' + printable(request.remote_addr) + ':' + std::to_string(request.remote_port);
-    line += ' ' + printable(request.method);
-    line += ' ' + printable(request.target);
-    line += ' ' + std::to_string(response.status);
-    line += ' ' + printable(bytes) + '\n';
-    // One write per line, so lines from concurrent workers never interleave.
+// One write per line, so a line is never split by another writer.
+void write_line(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
+}
+
+}  // namespace
+
+void log_request(const Peer& peer, std::string_view method, std::string_view target, int status,
+                 std::uint64_t body_bytes) {
+    write_line(line_start(peer) + ' ' + printable(method) + ' ' + printable(target) + ' ' + std::to_string(status) +
+               ' ' + std::to_string(body_bytes) + '\n');
+}
+
+void log_tls_failure(const Peer& peer, std::string_view reason) {
+    write_line(line_start(peer) + " TLS handshake failed: " + printable(reason, true) + '\n');
 }
 
 }  // namespace virelo::tool

@@ -27,7 +27,10 @@ constexpr const char usage[] =
     "  virelo-release verify --key BLOB DIR\n"
     "      Checks DIR as the setup program would: signature, manifest, executable.\n"
     "  virelo-release serve --root DIR --listen HOST:PORT [--tls-cert FILE --tls-key FILE]\n"
-    "      Serves DIR: /api/release?f=manifest|sig|exe and its static files.\n"
+    "                      [--max-connections N] [--max-per-client N]\n"
+    "      Serves DIR: /api/release?f=manifest|sig|exe and its static files, GET and HEAD\n"
+    "      only. At most N connections in all (default 1024) and per client address\n"
+    "      (default 128; raise it behind a proxy, where every client has its address).\n"
     "      Port 0 picks a free port; the first output line names the address.\n";
 
 bool wants_help(const std::vector<std::string>& args) {

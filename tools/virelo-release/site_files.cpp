@@ -87,7 +87,8 @@ std::optional<OpenedFile> SiteRoot::open_file(std::string_view url_path) const {
     if (!fd) return std::nullopt;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size), content_type_for(*resolved)};
+    return OpenedFile{std::move(fd), static_cast<std::uint64_t>(st.st_size), content_type_for(*resolved), st.st_ino,
+                      st.st_mtim};
 }
 
 std::optional<OpenedFile> SiteRoot::open_api(std::string_view what) const {

@@ -1,7 +1,10 @@
 #pragma once
 // Finding the file a request names inside the served folder, never outside it.
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +18,10 @@ struct OpenedFile {
     unique_fd fd;
     std::uint64_t size = 0;
     std::string content_type;
+    // For validators: publish renames every file into place, so a new
+    // release gives a new inode even within the same second and size.
+    ino_t inode = 0;
+    std::timespec modified{};
 };
 
 class SiteRoot {

@@ -111,6 +111,7 @@ HttpServer::HttpServer(HttpHandler handler) : handler_{std::move(handler)} {
 HttpServer::~HttpServer() {
     stopping_ = true;
     thread_.join();
+    for (std::thread& answering : answering_) answering.join();
     closesocket(listener_);
 }
 
@@ -123,14 +124,16 @@ std::vector<std::string> HttpServer::targets() const {
     return targets_;
 }
 
-// One connection at a time: the client under test makes one request at a time.
+// Each connection is answered on a thread of its own, so a client that asks
+// for two things at once gets them at once, and a handler that stalls one
+// answer holds up no other.
 void HttpServer::serve() {
     while (!stopping_) {
         if (!readable(listener_, 50)) continue;
         const SOCKET client = accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
         ++connections_;
-        answer(client);
+        answering_.emplace_back([this, client] { answer(client); });
     }
 }
 

@@ -68,6 +68,7 @@ private:
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> targets_;
+    std::vector<std::thread> answering_;  // one per connection, joined at the end
     std::thread thread_;
 };
 

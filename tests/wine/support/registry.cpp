@@ -89,6 +89,14 @@ std::optional<DWORD> read_dword(std::string_view key, std::string_view name) {
     return number;
 }
 
+std::optional<std::uint64_t> read_qword(std::string_view key, std::string_view name) {
+    auto value = read_value(key, name);
+    if (!value || value->type != REG_QWORD || value->data.size() != 8) return std::nullopt;
+    std::uint64_t number = 0;
+    std::copy_n(value->data.data(), 8, reinterpret_cast<std::uint8_t*>(&number));
+    return number;
+}
+
 void write_string(std::string_view key, std::string_view name, std::string_view text) {
     const std::wstring wide = win::to_wide(text);
     set(key, name, REG_SZ, wide.c_str(), static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
@@ -96,6 +104,10 @@ void write_string(std::string_view key, std::string_view name, std::string_view 
 
 void write_dword(std::string_view key, std::string_view name, DWORD value) {
     set(key, name, REG_DWORD, &value, sizeof value);
+}
+
+void write_qword(std::string_view key, std::string_view name, std::uint64_t value) {
+    set(key, name, REG_QWORD, &value, sizeof value);
 }
 
 void delete_key_tree(std::string_view key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }

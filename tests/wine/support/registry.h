@@ -21,9 +21,11 @@ std::optional<RegistryValue> read_value(std::string_view key, std::string_view n
 // A REG_SZ value without its terminating NUL; nothing for another type.
 std::optional<std::string> read_string(std::string_view key, std::string_view name);
 std::optional<DWORD> read_dword(std::string_view key, std::string_view name);
+std::optional<std::uint64_t> read_qword(std::string_view key, std::string_view name);
 
 void write_string(std::string_view key, std::string_view name, std::string_view text);
 void write_dword(std::string_view key, std::string_view name, DWORD value);
+void write_qword(std::string_view key, std::string_view name, std::uint64_t value);
 void delete_key_tree(std::string_view key);
 
 // Every key and value below `key`, one line each, sorted: for comparing a

@@ -1,4 +1,4 @@
-#include "install/os_error.h"
+#include "common/win/os_error.h"
 
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"

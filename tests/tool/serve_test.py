@@ -1,0 +1,407 @@
+"""`virelo-release serve` against hostile and unusual clients: requests it
+refuses from their head alone, bodies it never reads, heads that are too
+large or too slow, connection limits, cache headers and validators, and TLS
+handshakes that fail. Loopback only; every wait is bounded."""
+
+import os
+import re
+import select
+import socket
+import ssl
+import subprocess
+import threading
+import time
+import unittest
+
+from release_tool_test import Server
+from tool_support import TempFolderTest, http_get, read
+
+MANIFEST = b"GET /api/release?f=manifest HTTP/1.1\r\nHost: t\r\n\r\n"
+
+
+def connect(port, source="127.0.0.1", timeout=10):
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
+
+
+def receive_all(sock, quiet_seconds):
+    """Everything until the server closes (True) or is quiet for `quiet_seconds` (False)."""
+    sock.settimeout(quiet_seconds)
+    data = b""
+    while True:
+        try:
+            chunk = sock.recv(1 << 16)
+        except socket.timeout:
+            return data, False
+        except ConnectionResetError:
+            return data, True
+        if not chunk:
+            return data, True
+        data += chunk
+
+
+def keep_alive(port, source):
+    """A connection that has had one answer and waits for its next request."""
+    sock = connect(port, source)
+    sock.sendall(MANIFEST)
+    data = b""
+    while b"\r\n\r\n" not in data or len(answers(data)[0][2]) < int(answers(data)[0][1]["content-length"]):
+        chunk = sock.recv(1 << 16)
+        if not chunk:
+            raise AssertionError(f"closed after {data!r}")
+        data += chunk
+    assert answers(data)[0][0] == 200, data
+    return sock
+
+
+def exchange(port, data, quiet_seconds=10, source="127.0.0.1"):
+    with connect(port, source) as sock:
+        sock.sendall(data)
+        return receive_all(sock, quiet_seconds)
+
+
+def answers(data, head_only=False):
+    """[(status, {lower-case name: value}, body)] of the answers in a byte stream."""
+    found = []
+    while data:
+        head, separator, rest = data.partition(b"\r\n\r\n")
+        if not separator:
+            raise AssertionError(f"incomplete answer: {data[:200]!r}")
+        lines = head.decode("latin-1").split("\r\n")
+        status = int(lines[0].split(" ")[1])
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        length = 0 if head_only or status == 304 else int(headers.get("content-length", "0"))
+        found.append((status, headers, rest[:length]))
+        data = rest[length:]
+    return found
+
+
+def resident_kib(pid, field):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise AssertionError(f"no {field} for {pid}")
+
+
+class ServeFixture(TempFolderTest):
+    extra = ()
+
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.exe = self.publish_demo(self.site, "5.0", "Virelo-5.0.exe", size=300_000)
+        self.server = Server(self, self.site, *self.extra)
+        self.port = self.server.port
+
+    def tearDown(self):
+        self.server.stop()
+        super().tearDown()
+
+    def wait_for_log(self, count, seconds=5):
+        deadline = time.monotonic() + seconds
+        while len(self.server.log_lines()) < count and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return self.server.log_lines()
+
+
+class RefusalTest(ServeFixture):
+    def test_refused_from_the_head_alone_with_one_answer_and_a_close(self):
+        head = "Host: t\r\n"
+        cases = [
+            ("POST with a body", f"POST /api/release?f=manifest HTTP/1.1\r\n{head}Content-Length: 5\r\n\r\nhello", 405),
+            ("PUT", f"PUT /manifest.json HTTP/1.1\r\n{head}Content-Length: 0\r\n\r\n", 405),
+            ("DELETE", f"DELETE /manifest.json HTTP/1.1\r\n{head}\r\n", 405),
+            ("OPTIONS *", f"OPTIONS * HTTP/1.1\r\n{head}\r\n", 405),
+            ("an invented method", f"BREW /manifest.json HTTP/1.1\r\n{head}\r\n", 405),
+            ("CONNECT", f"CONNECT example.com:443 HTTP/1.1\r\n{head}\r\n", 405),
+            ("duplicate Content-Length", f"GET /manifest.json HTTP/1.1\r\n{head}Content-Length: 0\r\n"
+                                         "Content-Length: 0\r\n\r\n", 400),
+            ("duplicate Content-Length on POST", f"POST / HTTP/1.1\r\n{head}Content-Length: 5\r\n"
+                                                 "Content-Length: 5\r\n\r\nhello", 400),
+            ("Content-Length list", f"GET / HTTP/1.1\r\n{head}Content-Length: 5, 5\r\n\r\nhello", 400),
+            ("signed Content-Length", f"GET / HTTP/1.1\r\n{head}Content-Length: +5\r\n\r\nhello", 400),
+            ("Content-Length and Transfer-Encoding", f"GET / HTTP/1.1\r\n{head}Content-Length: 5\r\n"
+                                                     "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400),
+            ("a body on GET", f"GET /manifest.json HTTP/1.1\r\n{head}Content-Length: 5\r\n\r\n"
+                              "GET /manifest.json HTTP/1.1\r\n\r\n", 413),
+            ("a chunked body on GET", f"GET /manifest.json HTTP/1.1\r\n{head}Transfer-Encoding: chunked\r\n\r\n"
+                                      "0\r\n\r\n", 413),
+            ("a body on HEAD", f"HEAD /manifest.json HTTP/1.1\r\n{head}Content-Length: 1\r\n\r\nx", 413),
+            ("no Host", "GET /manifest.json HTTP/1.1\r\n\r\n", 400),
+            ("two Hosts", f"GET /manifest.json HTTP/1.1\r\n{head}{head}\r\n", 400),
+            ("folded field", f"GET /manifest.json HTTP/1.1\r\n{head}X-A: 1\r\n  2\r\n\r\n", 400),
+            ("space before the colon", f"GET /manifest.json HTTP/1.1\r\n{head}Range : bytes=0-1\r\n\r\n", 400),
+            ("bare CR", f"GET /manifest.json HTTP/1.1\r\n{head}X-A: 1\r2\r\n\r\n", 400),
+            ("NUL in a value", f"GET /manifest.json HTTP/1.1\r\n{head}X-A: 1\x002\r\n\r\n", 400),
+            ("HTTP/2.0", f"GET /manifest.json HTTP/2.0\r\n{head}\r\n", 505),
+            ("no version", "GET /manifest.json\r\n\r\n", 400),
+            ("two spaces", f"GET  /manifest.json HTTP/1.1\r\n{head}\r\n", 400),
+            ("relative target", f"GET manifest.json HTTP/1.1\r\n{head}\r\n", 400),
+            ("broken escape", f"GET /manifest%zz.json HTTP/1.1\r\n{head}\r\n", 400),
+        ]
+        for name, request, status in cases:
+            with self.subTest(name):
+                # What follows the head must never be answered as a request.
+                data, closed = exchange(self.port, request.encode("latin-1") + MANIFEST)
+                self.assertTrue(closed)
+                found = answers(data)
+                self.assertEqual([a[0] for a in found], [status], data[:300])
+                self.assertEqual(found[0][1].get("connection"), "close")
+                if status == 405:
+                    self.assertEqual(found[0][1]["allow"], "GET, HEAD")
+        lines = self.wait_for_log(len(cases))
+        self.assertEqual([line.split()[-2] for line in lines], [str(status) for _, _, status in cases], lines)
+
+    def test_large_bodies_are_refused_without_being_read(self):
+        before = resident_kib(self.server.process.pid, "VmHWM")
+        declared = 512 * 1048576
+        results = {}
+
+        def post(method):
+            with connect(self.port) as sock:
+                sock.sendall(f"{method} /api/release?f=manifest HTTP/1.1\r\nHost: t\r\n"
+                             f"Content-Length: {declared}\r\n\r\n".encode())
+                sent, chunk = 0, b"x" * 1048576
+                sock.settimeout(10)
+                try:
+                    while sent < 64 * 1048576:
+                        sent += sock.send(chunk)
+                except OSError:
+                    pass
+                data, _ = receive_all(sock, 10)
+                results[method] = (data.split(b"\r\n", 1)[0], sent)
+
+        threads = [threading.Thread(target=post, args=(method,)) for method in ("POST", "GET", "PUT", "POST")]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout=60)
+        self.assertEqual(results["POST"][0], b"HTTP/1.1 405 Method Not Allowed")
+        self.assertEqual(results["PUT"][0], b"HTTP/1.1 405 Method Not Allowed")
+        self.assertEqual(results["GET"][0], b"HTTP/1.1 413 Content Too Large")
+        for method, (_, sent) in results.items():
+            # The client is cut off after at most a few socket buffers' worth.
+            self.assertLess(sent, 64 * 1048576, method)
+        grown = resident_kib(self.server.process.pid, "VmHWM") - before
+        self.assertLess(grown, 16 * 1024, f"serve grew by {grown} KiB")
+
+    def test_oversized_and_endless_heads(self):
+        cases = [
+            ("a long request line", b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\nHost: t\r\n\r\n", 414),
+            ("long fields", b"GET / HTTP/1.1\r\nHost: t\r\n" + b"X-A: " + b"b" * 20000 + b"\r\n\r\n", 431),
+            ("many fields", b"GET / HTTP/1.1\r\nHost: t\r\n" + b"X-A: 1\r\n" * 101 + b"\r\n", 431),
+            ("blank lines only", b"\r\n" * 20000, 431),
+        ]
+        for name, request, status in cases:
+            with self.subTest(name):
+                data, closed = exchange(self.port, request)
+                self.assertTrue(closed)
+                self.assertEqual([a[0] for a in answers(data)], [status])
+
+        # Header lines without end: refused once the head limit is passed,
+        # and nothing beyond a few socket buffers is ever accepted.
+        before = resident_kib(self.server.process.pid, "VmHWM")
+        with connect(self.port) as sock:
+            sock.sendall(b"GET / HTTP/1.1\r\nHost: t\r\n")
+            sent, line = 0, b"X-Endless: " + b"e" * 1000 + b"\r\n"
+            try:
+                while sent < 256 * 1048576:
+                    sent += sock.send(line * 1024)
+            except OSError:
+                pass
+            data, _ = receive_all(sock, 10)
+        self.assertTrue(data.startswith(b"HTTP/1.1 431 "), data[:100])
+        self.assertLess(sent, 64 * 1048576)
+        self.assertLess(resident_kib(self.server.process.pid, "VmHWM") - before, 16 * 1024)
+
+
+class ConnectionTest(ServeFixture):
+    def test_pipelining_keep_alive_and_http_1_0(self):
+        manifest = read(os.path.join(self.site, "manifest.json"))
+        cases = [
+            ("two pipelined requests", b"\r\n" + MANIFEST + MANIFEST, [200, 200], False),
+            ("Connection: close", b"GET /manifest.json HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", [200], True),
+            ("HTTP/1.0", b"GET /manifest.json HTTP/1.0\r\n\r\n", [200], True),
+            ("HTTP/1.0 keep-alive", b"GET /manifest.json HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", [200], False),
+            ("a request, then garbage", MANIFEST + b"hello\r\n\r\n", [200, 400], True),
+        ]
+        for name, request, statuses, closes in cases:
+            with self.subTest(name):
+                data, closed = exchange(self.port, request, quiet_seconds=1)
+                found = answers(data)
+                self.assertEqual([a[0] for a in found], statuses)
+                self.assertEqual(closed, closes)
+                self.assertEqual(found[0][2], manifest)
+
+    def test_slow_and_idle_clients_do_not_delay_others_and_are_cut(self):
+        # 256 connections from other loopback addresses trickle a head one
+        # byte every 2 s; one more connects and says nothing.
+        slow = [connect(self.port, f"127.0.0.{2 + i % 8}") for i in range(256)]
+        idle = connect(self.port)
+        started = time.monotonic()
+        try:
+            head = b"GET /manifest.json HTTP/1.1\r\nHost: t\r\nX-Slow: " + b"s" * 100
+            answered_in = None
+            cut = set()  # the server answered or closed them
+            readable = select.poll()
+            for sock in slow:
+                readable.register(sock, select.POLLIN)
+            for position in range(len(head)):
+                for index, sock in enumerate(slow):
+                    if index not in cut:
+                        sock.send(head[position:position + 1])
+                if answered_in is None and position == 1:
+                    begin = time.monotonic()
+                    status, _, _ = http_get(self.port, "/api/release?f=manifest")
+                    answered_in = time.monotonic() - begin
+                    self.assertEqual(status, 200)
+                    self.assertEqual(cut, set())  # all 256 were held meanwhile
+                deadline = time.monotonic() + 2
+                while len(cut) < len(slow) and time.monotonic() < deadline:
+                    for fd, _ in readable.poll(100):
+                        readable.unregister(fd)
+                        cut.update(i for i, sock in enumerate(slow) if sock.fileno() == fd)
+                if len(cut) == len(slow) or time.monotonic() - started > 16:
+                    break
+            # A generous bound: without the event loop it took as long as the attack.
+            self.assertLess(answered_in, 10)
+            # Every slow head was answered 408 and closed after the head
+            # timeout (10 s); the idle connection was closed without a word.
+            for sock in slow:
+                data, closed = receive_all(sock, 5)
+                self.assertTrue(closed)
+                self.assertTrue(data.startswith(b"HTTP/1.1 408 "), data[:100])
+            data, closed = receive_all(idle, 5)
+            self.assertEqual((data, closed), (b"", True))
+        finally:
+            for sock in slow + [idle]:
+                sock.close()
+
+
+class LimitTest(ServeFixture):
+    extra = ("--max-connections", "6", "--max-per-client", "3")
+
+    def test_per_client_and_total_limits(self):
+        first = [keep_alive(self.port, "127.0.0.2") for _ in range(3)]
+        later = []
+        try:
+            # The fourth from the same address is turned away; another address is served.
+            data, closed = exchange(self.port, MANIFEST, source="127.0.0.2")
+            self.assertTrue(closed)
+            self.assertEqual(answers(data)[0][0], 503)
+            self.assertEqual(answers(exchange(self.port, MANIFEST, quiet_seconds=1, source="127.0.0.3")[0])[0][0],
+                             200)
+            # With the server full, a new client takes the place of the
+            # connection that has waited longest for its next request.
+            later = [keep_alive(self.port, "127.0.0.4") for _ in range(3)]
+            time.sleep(0.6)  # the event loops tell each other who waits, every 250 ms
+            data, _ = exchange(self.port, MANIFEST, quiet_seconds=1, source="127.0.0.5")
+            self.assertEqual(answers(data)[0][0], 200)
+            self.assertEqual([receive_all(sock, 0.2) for sock in first + later],
+                             [(b"", True)] + [(b"", False)] * 5)
+        finally:
+            for sock in first + later:
+                sock.close()
+
+    def test_limits_must_be_counts(self):
+        for value in ("0", "-1", "x", "10000000"):
+            with self.subTest(value):
+                done = subprocess.run([os.environ["VIRELO_RELEASE_TOOL"], "serve", "--root", self.site, "--listen",
+                                       "127.0.0.1:0", "--max-per-client", value], capture_output=True, text=True,
+                                      timeout=20)
+                self.assertEqual(done.returncode, 2)
+                self.assertOneErrorLine(done.stderr, "--max-per-client wants a whole number")
+
+
+class CacheTest(ServeFixture):
+    def test_no_cache_where_the_content_changes_with_each_release(self):
+        cases = [
+            ("/api/release?f=manifest", 200, True), ("/api/release?f=sig", 200, True),
+            ("/api/release?f=exe", 200, True), ("/manifest.json", 200, True), ("/manifest.sig", 200, True),
+            ("/release.exe", 200, True), ("/Virelo-5.0.exe", 200, False), ("/api/release?f=x", 404, True),
+            ("/missing.exe", 404, False),
+        ]
+        for target, status, uncached in cases:
+            with self.subTest(target):
+                got, headers, _ = http_get(self.port, target)
+                self.assertEqual(got, status)
+                self.assertEqual(headers.get("Cache-Control") == "no-cache", uncached, headers)
+                self.assertEqual("Cache-Control" in headers, uncached, headers)
+                if status == 200:
+                    self.assertRegex(headers["ETag"], r'^"[0-9a-f]+-[0-9a-f]+-[0-9a-f]+"$')
+                    self.assertRegex(headers["Last-Modified"], r"^\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT$")
+
+    def test_conditional_requests(self):
+        _, headers, _ = http_get(self.port, "/api/release?f=exe")
+        tag, modified = headers["ETag"], headers["Last-Modified"]
+        cases = [
+            ([("If-None-Match", tag)], 304), ([("If-None-Match", f'"x", W/{tag}')], 304),
+            ([("If-None-Match", "*")], 304), ([("If-None-Match", '"other"')], 200),
+            ([("If-Modified-Since", modified)], 304),
+            ([("If-Modified-Since", "Thu, 01 Jan 1970 00:00:00 GMT")], 200),
+            ([("If-Modified-Since", "yesterday")], 200),
+            # If-None-Match decides when both are sent.
+            ([("If-None-Match", '"other"'), ("If-Modified-Since", modified)], 200),
+            ([("If-Range", tag), ("Range", "bytes=0-9")], 206),
+            ([("If-Range", '"old"'), ("Range", "bytes=0-9")], 200),
+            ([("If-Range", modified), ("Range", "bytes=0-9")], 206),
+        ]
+        for target in ("/api/release?f=exe", "/Virelo-5.0.exe"):
+            for fields, status in cases:
+                with self.subTest(target=target, fields=fields):
+                    got, answer_headers, body = http_get(self.port, target, headers=fields)
+                    self.assertEqual(got, status)
+                    expected = {304: b"", 206: self.exe[:10], 200: self.exe}[status]
+                    self.assertEqual(body, expected)
+                    if status == 304:
+                        self.assertEqual(answer_headers["ETag"], tag)
+        status, _, body = http_get(self.port, "/manifest.json", "HEAD", headers=[("If-Modified-Since", modified)])
+        self.assertEqual((status, body), (304, b""))
+
+        # A new release behind the same URL no longer matches the old tag.
+        newer = self.publish_demo(self.site, "5.1", "Virelo-5.1.exe", size=1000, seed=4)
+        status, _, body = http_get(self.port, "/api/release?f=exe", headers=[("If-None-Match", tag)])
+        self.assertEqual((status, body), (200, newer))
+
+
+class TlsTest(TempFolderTest):
+    def test_failed_handshakes_are_logged(self):
+        site = self.path("site")
+        self.publish_demo(site)
+        cert, key = self.path("cert.pem"), self.path("key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        server = Server(self, site, "--tls-cert", cert, "--tls-key", key)
+        try:
+            # A probe that sends nothing is no handshake; plain HTTP to the
+            # TLS port and a client that does not trust the certificate are.
+            connect(server.port).close()
+            exchange(server.port, MANIFEST)
+            with self.assertRaises(ssl.SSLCertVerificationError):
+                with connect(server.port) as sock:
+                    ssl.create_default_context().wrap_socket(sock, server_hostname="127.0.0.1")
+            trusted = ssl.create_default_context(cafile=cert)
+            with connect(server.port) as sock:
+                with trusted.wrap_socket(sock, server_hostname="127.0.0.1") as tls:
+                    tls.sendall(MANIFEST.replace(b"HTTP/1.1\r\n", b"HTTP/1.1\r\nConnection: close\r\n"))
+                    self.assertEqual(answers(receive_all(tls, 10)[0])[0][0], 200)
+            deadline = time.monotonic() + 5
+            while len(server.log_lines()) < 3 and time.monotonic() < deadline:
+                time.sleep(0.02)
+            lines = server.log_lines()
+            self.assertEqual(len(lines), 3, lines)
+            pattern = r"^\S+Z 127\.0\.0\.1:\d+ TLS handshake failed: (.+)$"
+            self.assertRegex(lines[0], pattern)
+            self.assertRegex(lines[1], pattern)
+            self.assertRegex(re.match(pattern, lines[1]).group(1), "unknown ca")
+            self.assertRegex(lines[2], r" GET /api/release\?f=manifest 200 \d+$")
+        finally:
+            self.assertEqual(server.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
