@@ -4,6 +4,9 @@ HOST    := $(BUILD)/host
 WINDOWS := $(BUILD)/windows
 JOBS    ?= $(shell nproc)
 
+# Seconds `make fuzz` gives each fuzz target.
+FUZZ_SECONDS ?= 60
+
 # Release constants of the setup program; empty means the build's defaults
 # (the demo key and the placeholder site).
 VIRELO_SIGNING_KEY       ?=
@@ -15,7 +18,7 @@ windows_options := \
   $(if $(VIRELO_RELEASE_SITE),-DVIRELO_RELEASE_SITE=$(VIRELO_RELEASE_SITE)) \
   $(if $(VIRELO_PUBLISHER_RELEASE),-DVIRELO_PUBLISHER_RELEASE=$(VIRELO_PUBLISHER_RELEASE))
 
-.PHONY: build test demo bench bootstrap configure clean
+.PHONY: build test demo bench bootstrap configure clean fuzz
 
 build: configure
 	cmake --build $(HOST) -j $(JOBS)
@@ -47,6 +50,11 @@ bench: build
 bench-serve: configure
 	cmake --build $(HOST) --target virelo-release -j $(JOBS)
 	BUILD=$(BUILD) scripts/bench-serve
+
+# Every fuzz target for FUZZ_SECONDS each, one at a time, on its corpus in $(HOST).
+fuzz: configure
+	cmake --build $(HOST) -j $(JOBS)
+	BUILD=$(BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
 clean:
 	rm -rf $(BUILD)
