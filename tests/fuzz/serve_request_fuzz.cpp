@@ -35,8 +35,10 @@ ino_t inode_of(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-// A release folder made once per process: what may be served, by inode.
+// A release folder made once per process, with a file outside it: what may
+// be served, by inode.
 struct Site {
+    std::string parent;  // the release folder and the outside file
     std::string folder;
     std::set<ino_t> servable;
     SiteRoot root;
@@ -44,7 +46,9 @@ struct Site {
 
 Site make_site() {
     char pattern[] = "/tmp/serve_request_fuzz.XXXXXX";
-    const std::string folder = ::mkdtemp(pattern);
+    const std::string parent = ::mkdtemp(pattern);
+    const std::string folder = parent + "/root";
+    ::mkdir(folder.c_str(), 0755);
     const std::string digest(64, 'a');
     write(folder + "/manifest.json", "{\"app\": \"Virelo\", \"version\": \"1.0.0\", \"file\": \"Virelo-1.0.0.exe\", "
                                      "\"size\": 10, \"sha256\": \"" + digest + "\"}");
@@ -54,16 +58,16 @@ Site make_site() {
     ::mkdir((folder + "/sub").c_str(), 0755);
     write(folder + "/sub/notes.txt", "notes");
     write(folder + "/.hidden", "hidden");
-    write(folder + "/../serve_request_fuzz.outside", "outside");
+    write(parent + "/outside.txt", "outside");
     ::symlink("/etc", (folder + "/etc").c_str());
-    ::symlink((folder + "/../serve_request_fuzz.outside").c_str(), (folder + "/outside.txt").c_str());
+    ::symlink((parent + "/outside.txt").c_str(), (folder + "/outside.txt").c_str());
     std::set<ino_t> servable;
     for (const char* name : {"manifest.json", "manifest.sig", "Virelo-1.0.0.exe", "release.exe", "sub/notes.txt"}) {
         servable.insert(inode_of(folder + "/" + name));
     }
     auto root = SiteRoot::open(folder);
     if (!root) virelo::fuzz::fail("serve_request_fuzz", "cannot open the release folder");
-    return {folder, servable, std::move(root.value())};
+    return {parent, folder, servable, std::move(root.value())};
 }
 
 void remove_site();
@@ -78,8 +82,7 @@ const Site& site() {
 // Links are removed, never followed.
 void remove_site() {
     std::error_code ignored;
-    std::filesystem::remove_all(site().folder, ignored);
-    std::filesystem::remove(site().folder + "/../serve_request_fuzz.outside", ignored);
+    std::filesystem::remove_all(site().parent, ignored);
 }
 
 void check_answer(const RequestHead& request, const Answer& answer) {
