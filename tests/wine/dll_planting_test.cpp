@@ -38,9 +38,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr char unreachable_error[] =
-    "Cannot reach the Virelo site (cannot reach the site). Check your internet connection and run the "
-    "installer again.";
+// The https case's server shows a certificate the prefix does not trust.
+constexpr char untrusted_error[] =
+    "Cannot reach the Virelo site (the site's certificate was not accepted). Check your internet connection and "
+    "run the installer again.";
 
 // Loaded before the program's first line runs, by every process: Windows maps
 // them from its KnownDLLs and never looks beside the program, while Wine takes
@@ -316,7 +317,7 @@ TEST_F(PlantedDlls, HttpsSiteTakesNoDllFromTheProgramsFolder) {
     ASSERT_TRUE(attacked.traced.finished);
     EXPECT_EQ(markers(), std::vector<std::string>{}) << "planted DLLs were loaded";
     EXPECT_EQ(taken_from_downloads(attacked.traced), std::vector<std::string>{});
-    EXPECT_EQ(test::read_text(path_join(attacked.test_folder, "setup-error.txt")), unreachable_error);
+    EXPECT_EQ(test::read_text(path_join(attacked.test_folder, "setup-error.txt")), untrusted_error);
 }
 
 // The test sees a planted DLL that is taken: the stand-in application, which
