@@ -22,6 +22,13 @@ win::unique_file open_entry(const std::wstring& path) {
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
 }
 
+// Only to ask what it is.
+win::unique_file open_to_look_at(const std::wstring& path) {
+    return win::unique_file{CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+}
+
 // The path the system gives for what the handle refers to, without "\\?\".
 std::wstring final_path(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
@@ -128,7 +135,7 @@ void delete_folder_contents(std::string_view folder_utf8) {
     const auto cut = folder.find_last_of(L"\\/");
     if (cut != std::wstring::npos) {
         const std::wstring parent = folder.substr(0, cut == 2 && folder[1] == L':' ? 3 : cut);
-        const win::unique_file parent_handle = open_entry(parent.empty() ? L"\\" : parent);
+        const win::unique_file parent_handle = open_to_look_at(parent.empty() ? L"\\" : parent);
         if (parent_handle && !same_path(folder_final, child_path(final_path(parent_handle.get()), folder.substr(cut + 1)))) {
             return;
         }

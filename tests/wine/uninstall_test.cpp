@@ -15,12 +15,14 @@
 #include "common/win/environment.h"
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
+#include "common/win/wide.h"
 #include "foundation/names.h"
 #include "install/stop_app.h"
 #include "support/process.h"
 #include "support/registry.h"
 #include "support/standin.h"
 #include "support/test_folder.h"
+#include "uninstall/folder_contents.h"
 
 namespace virelo {
 namespace {
@@ -201,6 +203,31 @@ TEST(UninstallTestMode, RemovesAFolderWhosePathCmdWouldExpandAndRunsNoDecoy) {
     EXPECT_TRUE(win::path_exists(t.file("Programs")));
     for (const auto& path : decoys) end_processes_by_image_path(path);
     EXPECT_EQ(test::read_start_records(record).size(), 0u) << "a decoy ran";
+}
+
+// Emptying the install folder: depth first, read-only entries too, the folder
+// itself kept for the command; a file in use stays.
+TEST(FolderContents, DeletesEverythingButWhatIsInUse) {
+    test::TestFolder t{"folder-contents"};
+    const std::string folder = t.file("Virelo");
+    for (const char* name : {"a.txt", "read-only.txt", "sub\\b.txt", "sub\\deeper\\c.txt", "empty\\", "held.txt"}) {
+        const std::string path = folder + "\\" + name;
+        win::create_folder_chain(parent_folder(path));
+        if (!path.ends_with('\\')) {
+            ASSERT_TRUE(test::write_text(path, name));
+        }
+    }
+    SetFileAttributesW(win::to_wide(folder + "\\read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(win::to_wide(folder + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
+    // Open without delete sharing, as a running program holds its file.
+    const win::unique_file held{CreateFileW(win::to_wide(folder + "\\held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(held);
+
+    delete_folder_contents(folder + "\\");
+    EXPECT_EQ(test::list_files(t.path()), std::vector<std::string>{"Virelo\\held.txt"});
+    EXPECT_FALSE(win::path_exists(folder + "\\sub"));
+    EXPECT_FALSE(win::path_exists(folder + "\\empty"));
 }
 
 // Links inside the install folder, made by tests/wine/link-removal-test on the
