@@ -1,13 +1,21 @@
 #pragma once
-// The two constants built into the program: the default release site and the
-// public half of the release signing key (a 72-byte BCRYPT_ECCPUBLIC_BLOB).
+// The constants built into the program: the default release site and the
+// public keys a release manifest may be signed with (the signing key and,
+// while a key rotation is under way, the next key).
 
-#include <array>
-#include <cstdint>
+#include <span>
+
+#include "release/release_constants_layout.h"
 
 namespace virelo {
 
-extern const char default_release_site[];
-extern const std::array<std::uint8_t, 72> release_signing_key;
+// Generated at configure time (cmake/release-constants.cmake).
+extern const ReleaseConstants release_constants;
+
+extern const char* const default_release_site;
+
+inline std::span<const PublicKeyBlob> release_signing_keys() {
+    return {release_constants.keys.data(), release_constants.key_count};
+}
 
 }  // namespace virelo

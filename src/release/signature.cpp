@@ -59,7 +59,11 @@ bool verify_signature_with_key(std::span<const std::uint8_t> public_key_blob, st
 }
 
 bool verify_release_signature(std::span<const std::uint8_t> manifest, std::span<const std::uint8_t> signature) {
-    return verify_signature_with_key(release_signing_key, manifest, signature);
+    // While a key rotation is under way the program knows two keys; either may have signed.
+    for (const PublicKeyBlob& key : release_signing_keys()) {
+        if (verify_signature_with_key(key, manifest, signature)) return true;
+    }
+    return false;
 }
 
 }  // namespace virelo

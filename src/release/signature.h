@@ -7,7 +7,7 @@
 namespace virelo {
 
 // True when `signature` (Base64 text of r||s, read leniently) verifies over the
-// manifest's exact bytes with the built-in release signing key.
+// manifest's exact bytes with one of the built-in release signing keys.
 bool verify_release_signature(std::span<const std::uint8_t> manifest, std::span<const std::uint8_t> signature);
 
 // The same with another 72-byte BCRYPT_ECCPUBLIC_BLOB.

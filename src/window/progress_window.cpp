@@ -3,6 +3,7 @@
 #include <dwmapi.h>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "common/win/environment.h"
@@ -25,8 +26,9 @@ constexpr COLORREF error_colour = RGB(255, 120, 110);
 constexpr COLORREF track_colour = RGB(36, 36, 43);
 constexpr COLORREF fill_colour = RGB(232, 50, 79);
 
-// Fonts and the icon, made once per window rather than on every paint: the
-// sweep repaints thirty times a second.
+// Fonts and the icon, made at the first paint and kept for the window's life
+// rather than made on every paint: the sweep repaints thirty times a second,
+// and a run that ends before the window shows never loads a font at all.
 struct PaintTools {
     win::unique_gdi_object title_font;
     win::unique_gdi_object status_font;
@@ -36,7 +38,7 @@ struct PaintTools {
 // What the window owns; it goes with the window.
 struct WindowData {
     WindowState state;
-    PaintTools tools;
+    std::optional<PaintTools> tools;
 };
 
 win::unique_gdi_object make_font(int height, int weight, const wchar_t* face) {
@@ -110,15 +112,16 @@ void paint(HWND window) {
     GetClientRect(window, &client);
     const RECT& area = ps.rcPaint;
     const int w = area.right - area.left, h = area.bottom - area.top;
-    const WindowData* data = data_of(window);
+    WindowData* data = data_of(window);
     if (data && w > 0 && h > 0) {
+        if (!data->tools) data->tools = make_paint_tools();
         win::unique_memory_dc memory{CreateCompatibleDC(target)};
         win::unique_gdi_object bitmap{CreateCompatibleBitmap(target, w, h)};
         if (memory && bitmap) {
             win::scoped_select keep_bitmap{memory.get(), bitmap.get()};
             // Client coordinates inside the small bitmap.
             SetViewportOrgEx(memory.get(), -area.left, -area.top, nullptr);
-            draw_content(memory.get(), data->state, data->tools, client.right, client.bottom, GetTickCount(), area);
+            draw_content(memory.get(), data->state, *data->tools, client.right, client.bottom, GetTickCount(), area);
             SetViewportOrgEx(memory.get(), 0, 0, nullptr);
             BitBlt(target, area.left, area.top, w, h, memory.get(), 0, 0, SRCCOPY);
         }
@@ -254,7 +257,6 @@ HWND create_progress_window() {
 
     auto data = std::make_unique<WindowData>();
     data->state.status_text = "Preparing\u2026";
-    data->tools = make_paint_tools();
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data.release()));
 
     SetTimer(window, show_timer_id, 500, nullptr);

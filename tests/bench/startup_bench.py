@@ -94,9 +94,9 @@ class Bench:
         return (early if early is not None else wall), peak
 
     # ---- the site ----------------------------------------------------------
-    def publish(self, exe, version, folder):
+    def publish(self, exe, version, folder, *extra):
         subprocess.run([self.tool, "publish", "--key", self.key, "--exe", exe, "--version", version,
-                        "--name", f"Virelo-{version}.exe", "--out", folder], check=True,
+                        "--name", f"Virelo-{version}.exe", "--out", folder, *extra], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def serve(self, folder, log):
@@ -184,7 +184,7 @@ def run(bench):
         out.write(open(standin, "rb").read())
         out.write(os.urandom(SIZE_MIB * 1048576))
     bench.publish(standin, "1.0.0", small_site)
-    bench.publish(big_exe, "2.0.0", big_site)
+    bench.publish(big_exe, "2.0.0", big_site, "--force")  # its version resource still says 1.0.0
     small_port = bench.serve(small_site, "serve-small.log")
     big_port = bench.serve(big_site, "serve-big.log")
 

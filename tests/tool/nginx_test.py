@@ -1,7 +1,8 @@
-"""deploy/nginx.conf in a real nginx, serving a folder written by
-`virelo-release publish`: the release API, the static files and the refusals."""
+"""deploy/nginx.conf in a real nginx (started by deploy/nginx-local), serving a
+folder written by `virelo-release publish` at the server root and under a
+sub-path: the release API, the static files, the headers and the refusals;
+and `virelo-release verify URL` against it."""
 
-import hashlib
 import os
 import re
 import shutil
@@ -12,140 +13,235 @@ import sys
 import time
 import unittest
 
-from tool_support import (DEMO_PUB, SOURCE_DIR, TempFolderTest, free_port, http_get, read, run_tool)
+from pe_builder import write_pe
+from tool_support import (DEMO_KEY, DEMO_PUB, SOURCE_DIR, TempFolderTest, free_port, http_get, last_line, read,
+                          run_tool)
 
 NGINX = shutil.which("nginx") or shutil.which("nginx", path="/usr/sbin:/usr/local/sbin")
+EXE_TYPE = "application/vnd.microsoft.portable-executable"
 
 
-def site_config(port, root):
-    """deploy/nginx.conf with its listen and root lines pointed at the test."""
-    text = read(os.path.join(SOURCE_DIR, "deploy", "nginx.conf"), "r")
-    text, listens = re.subn(r"(?m)^(\s*)listen 8080;$", rf"\1listen 127.0.0.1:{port};", text)
-    text, roots = re.subn(r"(?m)^(\s*)root /srv/virelo/release;$", lambda m: f"{m.group(1)}root {root};", text)
-    assert (listens, roots) == (1, 1), "deploy/nginx.conf no longer has one plain listen and root line"
-    return text
+class NginxLocal:
+    """deploy/nginx-local serving `root` under `prefix` until stopped. With
+    `deploy`, a copy of the deploy folder (a changed nginx.conf) is run instead."""
 
-
-class NginxTest(TempFolderTest):
-    def setUp(self):
-        super().setUp()
-        self.site = self.path("site")
-        self.exe = self.publish_demo(self.site, "1.4.2", "Virelo-1.4.2.exe", size=70_000)
-        self.nginx = None
-        for _ in range(5):  # the free port may be taken between probe and start
+    def __init__(self, test, root, prefix, deploy=None):
+        script = os.path.join(deploy or os.path.join(SOURCE_DIR, "deploy"), "nginx-local")
+        self.process = None
+        for attempt in range(5):  # the free port may be taken between probe and start
             self.port = free_port()
-            if self._start_nginx():
-                break
-        else:
-            self.fail("nginx did not start: " + read(self.path("error.log"), "r"))
+            state = test.path(f"nginx-{self.port}-{attempt}")
+            self.error_log = os.path.join(state, "error.log")
+            self.process = subprocess.Popen([script, "--root", root, "--port", str(self.port), "--prefix", prefix,
+                                             "--state", state],
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if self._wait_until_listening():
+                return
+        raise AssertionError("nginx did not start: " + (read(self.error_log, "r")
+                                                        if os.path.exists(self.error_log) else "no log"))
 
-    def _start_nginx(self):
-        prefix = self.path("nginx")
-        os.makedirs(prefix, exist_ok=True)
-        with open(os.path.join(prefix, "virelo-release.conf"), "w") as f:
-            f.write(site_config(self.port, self.site))
-        temp_paths = "\n".join(f"    {kind}_temp_path {prefix}/{kind};"
-                               for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        with open(os.path.join(prefix, "nginx.conf"), "w") as f:
-            f.write(f"""daemon off;
-worker_processes 1;
-pid {prefix}/nginx.pid;
-error_log {self.path('error.log')} warn;
-events {{ worker_connections 64; }}
-http {{
-    access_log {prefix}/access.log;
-{temp_paths}
-    include {prefix}/virelo-release.conf;
-}}
-""")
-        self.nginx = subprocess.Popen([NGINX, "-p", prefix, "-c", os.path.join(prefix, "nginx.conf"),
-                                       "-e", self.path("error.log")],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def _wait_until_listening(self):
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
-            if self.nginx.poll() is not None:
+            if self.process.poll() is not None:
                 return False
             try:
                 socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                 return True
             except OSError:
                 time.sleep(0.05)
-        self._stop_nginx()
+        self.stop()
         return False
 
-    def _stop_nginx(self):
-        if self.nginx and self.nginx.poll() is None:
-            self.nginx.send_signal(signal.SIGQUIT)
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGQUIT)
             try:
-                self.nginx.wait(timeout=10)
+                self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
-                self.nginx.kill()
-                self.nginx.wait()
+                self.process.kill()
+                self.process.wait()
 
-    def tearDown(self):
-        self._stop_nginx()
-        super().tearDown()
 
-    def get(self, target, method="GET"):
-        return http_get(self.port, target, method)
+class NginxSiteTest(TempFolderTest):
+    """The site's answers, at the root and below a prefix."""
+
+    PREFIXES = ("/", "/virelo/")
+
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.exe = self.publish_demo(self.site, "1.4.2", "Virelo-1.4.2.exe", size=70_000)
+
+    def serve(self, prefix):
+        server = NginxLocal(self, self.site, prefix)
+        self.addCleanup(server.stop)
+        return lambda target, method="GET", headers=(): http_get(server.port, prefix + target, method,
+                                                                 headers=headers)
 
     def test_release_api_and_static_files(self):
         manifest = read(os.path.join(self.site, "manifest.json"))
         sig = read(os.path.join(self.site, "manifest.sig"))
-        exe_type = "application/vnd.microsoft.portable-executable"
         cases = [
-            ("/api/release?f=manifest", manifest, "application/json", True),
-            ("/api/release?f=sig", sig, "text/plain", True),
-            ("/api/release?f=exe", self.exe, exe_type, True),
-            ("/manifest.json", manifest, "application/json", True),
-            ("/manifest.sig", sig, "text/plain", True),
-            ("/Virelo-1.4.2.exe", self.exe, exe_type, False),
+            ("api/release?f=manifest", manifest, "application/json", True),
+            ("api/release?f=sig", sig, "text/plain", True),
+            ("api/release?f=exe", self.exe, EXE_TYPE, True),
+            ("manifest.json", manifest, "application/json", True),
+            ("manifest.sig", sig, "text/plain", True),
+            ("release.exe", self.exe, EXE_TYPE, True),
+            ("Virelo-1.4.2.exe", self.exe, EXE_TYPE, False),
         ]
-        for target, body, content_type, uncached in cases:
-            with self.subTest(target):
-                status, headers, received = self.get(target)
-                self.assertEqual(status, 200)
-                self.assertEqual(received, body)
-                self.assertEqual(headers["Content-Length"], str(len(body)))
-                self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
-                self.assertEqual(headers.get("Cache-Control") == "no-cache", uncached, headers)
+        for prefix in self.PREFIXES:
+            get = self.serve(prefix)
+            for target, body, content_type, uncached in cases:
+                with self.subTest(prefix=prefix, target=target):
+                    status, headers, received = get(target)
+                    self.assertEqual(status, 200)
+                    self.assertEqual(received, body)
+                    self.assertEqual(headers["Content-Length"], str(len(body)))
+                    self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
+                    self.assertEqual(headers.get("Cache-Control") == "no-cache", uncached, headers)
+                    # Validators on every file, so caches and resumed downloads can check cheaply.
+                    self.assertIn("ETag", headers)
+                    self.assertIn("Last-Modified", headers)
+            status, _, body = get("Virelo-1.4.2.exe", headers=[("If-None-Match", get("Virelo-1.4.2.exe")[1]["ETag"])])
+            self.assertEqual((status, body), (304, b""))
 
     def test_what_the_api_serves_verifies(self):
+        get = self.serve("/virelo/")
         fetched = self.path("fetched")
         os.makedirs(fetched)
         for f, name in (("manifest", "manifest.json"), ("sig", "manifest.sig"), ("exe", "Virelo-1.4.2.exe")):
-            status, _, body = self.get("/api/release?f=" + f)
+            status, _, body = get("api/release?f=" + f)
             self.assertEqual(status, 200)
             with open(os.path.join(fetched, name), "wb") as out:
                 out.write(body)
         code, stdout, stderr = run_tool("verify", "--key", DEMO_PUB, fetched)
-        self.assertEqual((code, stdout), (0, "OK: Virelo 1.4.2 (Virelo-1.4.2.exe, 70000 bytes)\n"), stderr)
+        self.assertEqual((code, last_line(stdout)), (0, "OK: Virelo 1.4.2 (Virelo-1.4.2.exe, 70000 bytes)\n"), stderr)
 
     def test_republish_switches_the_api_executable(self):
+        get = self.serve("/virelo/")
         newer = self.publish_demo(self.site, "1.5", "Virelo-1.5.exe", size=1000, seed=3)
-        self.assertEqual(self.get("/api/release?f=exe")[2], newer)
-        self.assertIn(b'"Virelo-1.5.exe"', self.get("/api/release?f=manifest")[2])
-        self.assertEqual(self.get("/Virelo-1.4.2.exe")[2], self.exe)
+        self.assertEqual(get("api/release?f=exe")[2], newer)
+        self.assertIn(b'"Virelo-1.5.exe"', get("api/release?f=manifest")[2])
+        self.assertEqual(get("Virelo-1.4.2.exe")[2], self.exe)
 
     def test_refusals(self):
         self.plant_unservable_entries(self.site)
-        not_found = [
-            "/api/release?f=x", "/api/release", "/api/release?f=", "/missing.exe", "/", "/sub", "/sub/",
-            "/.publish-abc/manifest.json", "/escape.txt",
-        ]
-        for target in not_found:
-            with self.subTest(target):
-                status, _, body = self.get(target)
-                self.assertEqual(status, 404)
-                self.assertNotIn(b"outside the root", body)
-        # nginx rejects a path above the root as a bad request before any location.
-        for target in ("/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2e%2e%2fsecret.txt"):
-            with self.subTest(target):
-                status, _, body = self.get(target)
-                self.assertIn(status, (400, 404))
-                self.assertNotIn(b"outside the root", body)
-        status, _, _ = self.get("/api/release?f=manifest", "POST")
+        # A release folder inside the release: its files are served, but not as a second API.
+        self.publish_demo(os.path.join(self.site, "beta"), "2.0", "Virelo-2.0.exe", seed=4)
+        for prefix in self.PREFIXES:
+            get = self.serve(prefix)
+            not_found = [
+                "api/release?f=x", "api/release", "api/release?f=", "api/release/?f=manifest",
+                "beta/api/release?f=manifest", "missing.exe", "", "sub", "sub/", ".publish-abc/manifest.json",
+                "escape.txt",
+            ]
+            for target in not_found:
+                with self.subTest(prefix=prefix, target=target):
+                    status, _, body = get(target)
+                    self.assertEqual(status, 404)
+                    self.assertNotIn(b"outside the root", body)
+            # nginx rejects a path above the root as a bad request before any location.
+            for target in ("../secret.txt", "sub/../../secret.txt", "%2e%2e/secret.txt", "%2e%2e%2fsecret.txt"):
+                with self.subTest(prefix=prefix, target=target):
+                    status, _, body = get(target)
+                    self.assertIn(status, (400, 404))
+                    self.assertNotIn(b"outside the root", body)
+            for target in ("api/release?f=manifest", "manifest.json", "Virelo-1.4.2.exe"):
+                with self.subTest(prefix=prefix, target=target, method="POST"):
+                    self.assertEqual(get(target, "POST")[0], 404)
+            self.assertEqual(get("beta/manifest.json")[0], 200)
+        # Outside the prefix there is nothing.
+        status, _, _ = http_get(NginxLocal(self, self.site, "/virelo/").port, "/manifest.json")
         self.assertEqual(status, 404)
+
+
+class NginxVerifyTest(TempFolderTest):
+    """`virelo-release verify URL` against nginx: a good site passes; each
+    fault is named."""
+
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.publish("1.0", seed=1)
+        self.publish("1.1", seed=2)
+
+    def publish(self, version, seed):
+        """A release whose executable is a well-formed PE image, as real ones are."""
+        exe = self.path(f"build-{version}.exe")
+        write_pe(exe, size=4096, seed=seed)
+        code, _, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", exe, "--version", version,
+                                   "--name", f"Virelo-{version}.exe", "--out", self.site)
+        self.assertEqual(code, 0, stderr)
+
+    def verify(self, server, prefix="/virelo/"):
+        return run_tool("verify", "--key", DEMO_PUB, f"http://127.0.0.1:{server.port}{prefix}")
+
+    def test_a_good_site_passes_at_the_root_and_below_a_prefix(self):
+        for prefix in ("/", "/virelo/", "/downloads/virelo/stable/"):
+            with self.subTest(prefix=prefix):
+                server = NginxLocal(self, self.site, prefix)
+                try:
+                    code, stdout, stderr = self.verify(server, prefix)
+                finally:
+                    server.stop()
+                self.assertEqual(code, 0, stderr)
+                self.assertEqual(last_line(stdout),
+                                 f"OK: Virelo 1.1 (Virelo-1.1.exe, 4096 bytes) at http://127.0.0.1:{server.port}{prefix}\n")
+                self.assertIn('release API:  verifies, agrees with the static files, Cache-Control "no-cache"', stdout)
+                self.assertIn("validators: ETag, Last-Modified", stdout)
+                self.assertIn("Authenticode: not signed", stdout)
+
+    def test_faults_are_named(self):
+        def tampered_manifest():
+            path = os.path.join(self.site, "manifest.json")
+            text = read(path, "r").replace('"1.1"', '"1.2"')
+            with open(path, "w") as f:
+                f.write(text)
+
+        def stale_release_exe():
+            path = os.path.join(self.site, "release.exe")
+            os.remove(path)  # a hard link of Virelo-1.1.exe
+            shutil.copy(os.path.join(self.site, "Virelo-1.0.exe"), path)
+
+        def missing_executable():
+            os.remove(os.path.join(self.site, "Virelo-1.1.exe"))
+
+        cases = [
+            ("tampered manifest", tampered_manifest, "manifest.sig is not a valid signature of .*manifest.json"),
+            ("stale release.exe", stale_release_exe, "api/release\\?f=exe sends .*stale release.exe"),
+            ("missing executable", missing_executable, "Virelo-1.1.exe answers HTTP 404"),
+        ]
+        for label, spoil, pattern in cases:
+            with self.subTest(label):
+                self.publish("1.1", seed=2)
+                spoil()
+                server = NginxLocal(self, self.site, "/virelo/")
+                try:
+                    code, stdout, stderr = self.verify(server)
+                finally:
+                    server.stop()
+                self.assertNotEqual(code, 0, stdout)
+                self.assertOneErrorLine(stderr, pattern)
+                self.assertNotIn("OK:", stdout)
+
+    def test_a_server_without_no_cache_is_named(self):
+        deploy = self.path("deploy")
+        shutil.copytree(os.path.join(SOURCE_DIR, "deploy"), deploy)
+        conf = os.path.join(deploy, "nginx.conf")
+        text, removed = re.subn(r'(?m)^\s*add_header Cache-Control "no-cache" always;\n', "", read(conf, "r"))
+        self.assertEqual(removed, 1)
+        with open(conf, "w") as f:
+            f.write(text)
+        server = NginxLocal(self, self.site, "/virelo/", deploy=deploy)
+        try:
+            code, stdout, stderr = self.verify(server)
+        finally:
+            server.stop()
+        self.assertNotEqual(code, 0, stdout)
+        self.assertOneErrorLine(stderr, "manifest.json is sent with no Cache-Control header, not Cache-Control: "
+                                        "no-cache")
 
 
 if __name__ == "__main__":

@@ -56,6 +56,12 @@ def listing(folder):
     return entries
 
 
+def last_line(text):
+    """The last line of a command's output, with its line end."""
+    lines = text.splitlines(keepends=True)
+    return lines[-1] if lines else ""
+
+
 def read(path, mode="rb"):
     with open(path, mode) as f:
         return f.read()

@@ -184,14 +184,16 @@ protected:
         EXPECT_EQ(processes_of(profile_.legacy_exe()), 0) << "Dockling is still running";
     }
 
-    // What the migration carried over, and what the install added to it.
-    void expect_settings_moved_over() const {
+    // What the migration carried over, and what the install added to it:
+    // the site and the serial of the release installed (publish counts from 1).
+    void expect_settings_moved_over(std::uint64_t serial) const {
         std::vector<std::string> settings = expected_settings();
         for (auto& line : test::dump_tree(launcher)) settings.push_back(std::move(line));
         std::sort(settings.begin(), settings.end());
         EXPECT_EQ(test::dump_tree(app_key), settings);
-        EXPECT_EQ(test::dump_tree(launcher).size(), 2u) << "the Launcher key holds Site only";
+        EXPECT_EQ(test::dump_tree(launcher).size(), 3u) << "the Launcher key holds Site and Serial only";
         EXPECT_EQ(test::read_string(launcher, "Site"), site());
+        EXPECT_EQ(test::read_qword(launcher, "Serial"), serial);
         EXPECT_EQ(test::read_text(profile_.roaming_data() + "\\settings.txt"), settings_text);
         EXPECT_EQ(test::read_string(run, "Virelo"), "\"" + profile_.installed_exe() + "\" --autostart");
     }
@@ -280,7 +282,7 @@ TEST_F(Lifecycle, ArrangeLegacyInstallation) {
 
 TEST_F(Lifecycle, InstallMovedDocklingOver) {
     expect_no_legacy_names();
-    expect_settings_moved_over();
+    expect_settings_moved_over(1);
     expect_installed_files("1.0.0", "Virelo.exe");
     expect_uninstall_entry("1.0.0", "Virelo.exe");
     expect_link_to_setup_copy(profile_.start_menu_link());
@@ -299,7 +301,7 @@ TEST_F(Lifecycle, PrepareUpdate) {
 
 TEST_F(Lifecycle, UpdateReplacedTheRunningVersion) {
     expect_no_legacy_names(/*leftover_desktop_link=*/true);
-    expect_settings_moved_over();
+    expect_settings_moved_over(2);
     expect_installed_files("1.1.0", "standin/Virelo-1.1.0.exe");
     expect_uninstall_entry("1.1.0", "standin/Virelo-1.1.0.exe");
     expect_link_to_setup_copy(profile_.start_menu_link());

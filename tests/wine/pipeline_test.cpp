@@ -275,6 +275,15 @@ protected:
         return run_install(options);
     }
 
+    // Nothing installed, nothing recorded and nothing running: for each row of
+    // a table.
+    void start_afresh() {
+        end_processes_by_image_path(installed_exe_path());
+        win::delete_tree(install_dir());
+        win::delete_file(record_);
+        test::delete_key_tree(test_root);
+    }
+
     // An earlier installation, as far as its executable goes.
     void install(const Bytes& executable) {
         ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
@@ -527,10 +536,7 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
     constexpr char earlier_site[] = "https://earlier.example/";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
-        test::delete_key_tree(test_root);
+        start_afresh();
         test::write_string(launcher_key(), "Site", earlier_site);
         if (c.installed) install(v1_);
         SiteFixture site;
@@ -654,9 +660,7 @@ TEST_F(PipelineTest, MisbehavingSiteNeverHoldsTheInstalledCopyHostage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
+        start_afresh();
         if (c.installed) install(v1_);
         std::optional<MisbehavingSite> site;
         if (c.behaviour) site.emplace(*c.behaviour, v2_);
@@ -805,10 +809,7 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        end_processes_by_image_path(installed_exe_path());
-        win::delete_tree(install_dir());
-        win::delete_file(record_);
-        test::delete_key_tree(test_root);
+        start_afresh();
         if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
         install(v1_);
         std::string manifest = test::manifest_for(v2_, "1.1.0");

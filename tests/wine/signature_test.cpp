@@ -6,12 +6,14 @@
 
 #include "common/base64.h"
 #include "release/digest.h"
+#include "release/release_constants.h"
 #include "release/signature.h"
 #include "support/signing.h"
 
 namespace virelo {
 namespace {
 
+using test::Bytes;
 using test::bytes_of;
 
 const std::string manifest =
@@ -85,6 +87,23 @@ TEST(ReleaseSignature, AcceptsOnlyTheSignedBytesInBase64OfTheRawForm) {
     // A key blob that is not a P-256 public key fails instead of crashing.
     EXPECT_FALSE(verify_signature_with_key(std::vector<std::uint8_t>(72, 0), bytes_of(manifest), bytes_of(signature)));
     EXPECT_FALSE(verify_signature_with_key({}, bytes_of(manifest), bytes_of(signature)));
+}
+
+// A test build knows two keys, as a program built during a key rotation does:
+// a manifest signed by either verifies, one signed by neither does not.
+TEST(ReleaseSignature, AcceptsTheNextKeyOfARotation) {
+    const auto signed_by = [](const Bytes& private_blob) {
+        return encode_base64(test::sign_raw(private_blob, bytes_of(manifest)));
+    };
+    const std::string by_next = signed_by(test::demo_next_private_key());
+    const std::string by_neither = signed_by(test::generate_key_pair().private_blob);
+    EXPECT_TRUE(verify_release_signature(bytes_of(manifest), bytes_of(test::demo_signature(manifest))));
+    EXPECT_TRUE(verify_release_signature(bytes_of(manifest), bytes_of(by_next)));
+    EXPECT_FALSE(verify_release_signature(bytes_of(manifest), bytes_of(by_neither)));
+    // Each key verifies only its own signatures: the next key's signature is not the demo key's.
+    EXPECT_FALSE(verify_signature_with_key(release_signing_keys()[0], bytes_of(manifest), bytes_of(by_next)));
+    ASSERT_EQ(release_signing_keys().size(), 2u);
+    EXPECT_TRUE(verify_signature_with_key(release_signing_keys()[1], bytes_of(manifest), bytes_of(by_next)));
 }
 
 TEST(Digest, Sha256MatchesKnownValues) {

@@ -6,7 +6,7 @@
 namespace virelo::tool {
 
 Expected<Options> parse_options(const std::vector<std::string>& args, std::initializer_list<std::string_view> known,
-                                std::size_t positional) {
+                                std::size_t positional, std::initializer_list<std::string_view> flags) {
     using Out = Expected<Options>;
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -23,6 +23,13 @@ Expected<Options> parse_options(const std::vector<std::string>& args, std::initi
             value = arg.substr(equals + 1);
             has_value = true;
         }
+        if (std::find(flags.begin(), flags.end(), arg) != flags.end()) {
+            if (!options.flags.insert(arg).second) return Out::failure("option " + arg + " given twice");
+            continue;
+        }
+        if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+            return Out::failure("option " + name + " takes no value");
+        }
         if (std::find(known.begin(), known.end(), name) == known.end()) {
             return Out::failure("unknown option " + name + " (see --help)");
         }
@@ -35,8 +42,8 @@ Expected<Options> parse_options(const std::vector<std::string>& args, std::initi
     }
     if (options.positional.size() != positional) {
         if (positional == 0) return Out::failure("unexpected argument " + options.positional.front());
-        return Out::failure("expected " + std::to_string(positional) + " folder argument" +
-                            (positional == 1 ? "" : "s") + ", got " + std::to_string(options.positional.size()));
+        return Out::failure("expected " + std::to_string(positional) + " argument" + (positional == 1 ? "" : "s") +
+                            " besides the options, got " + std::to_string(options.positional.size()));
     }
     return options;
 }

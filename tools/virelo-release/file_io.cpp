@@ -128,4 +128,10 @@ void remove_flat_folder(const std::string& path) {
     ::rmdir(path.c_str());
 }
 
+Expected<TempFolder> TempFolder::create(const std::string& parent, std::string_view prefix) {
+    std::string path = join_path(parent, std::string{prefix} + "XXXXXX");
+    if (!::mkdtemp(path.data())) return Expected<TempFolder>::failure("cannot create a folder in " + errno_text(parent));
+    return TempFolder{std::move(path)};
+}
+
 }  // namespace virelo::tool

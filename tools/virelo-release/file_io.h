@@ -68,4 +68,24 @@ Result sync_directory(const std::string& path);
 // Removes a folder and the plain files in it (one level); failures ignored.
 void remove_flat_folder(const std::string& path);
 
+// A fresh, private folder "<parent>/<prefix>XXXXXX" (mkdtemp), removed with
+// the plain files in it when its owner goes.
+class TempFolder {
+public:
+    static Expected<TempFolder> create(const std::string& parent, std::string_view prefix);
+    TempFolder(TempFolder&& other) noexcept : path_{std::move(other.path_)} { other.path_.clear(); }
+    TempFolder& operator=(TempFolder&&) = delete;
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() {
+        if (!path_.empty()) remove_flat_folder(path_);
+    }
+
+    const std::string& path() const { return path_; }
+
+private:
+    explicit TempFolder(std::string path) : path_{std::move(path)} {}
+    std::string path_;
+};
+
 }  // namespace virelo::tool

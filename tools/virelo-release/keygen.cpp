@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "file_io.h"
+#include "key_files.h"
 #include "keys.h"
 
 namespace virelo::tool {
@@ -66,8 +67,10 @@ int run_keygen(const std::vector<std::string>& args) {
     if (auto synced = sync_directory(folder); !synced) return fail(synced.error());
 
     std::printf("wrote %s (private: keep it secret, never commit it)\n", private_path.c_str());
-    std::printf("wrote %s (build the setup program with VIRELO_SIGNING_KEY=%s)\n", public_path.c_str(),
+    std::printf("wrote %s (make release VIRELO_SIGNING_KEY=%s builds it in)\n", public_path.c_str(),
                 public_path.c_str());
+    std::printf("key fingerprint %s (make release and virelo-release inspect show the same)\n",
+                key_fingerprint(blob).c_str());
     return 0;
 }
 

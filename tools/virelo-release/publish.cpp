@@ -1,7 +1,6 @@
 #include "publish.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,15 +9,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
+#include "authenticode.h"
 #include "cli.h"
-#include "common/base64.h"
 #include "common/hex.h"
 #include "file_io.h"
+#include "key_files.h"
 #include "keys.h"
 #include "names.h"
 #include "pe.h"
+#include "pe_version.h"
 #include "release_folder.h"
+#include "release_writer.h"
 #include "verify.h"
 
 namespace virelo::tool {
@@ -30,6 +33,10 @@ struct PublishRequest {
     std::string version;
     std::string name;
     std::string folder;
+    std::optional<std::string> serial;      // --serial
+    std::optional<std::string> expires_in;  // --expires-in
+    bool force = false;                     // publish despite a version resource that disagrees
+    bool require_authenticode = false;
 };
 
 // Copies `source` to the new file `target`, hashing what is written.
@@ -93,11 +100,12 @@ bool is_inside(const std::string& path, const std::string& folder) {
 
 Expected<PublishRequest> read_request(const std::vector<std::string>& args) {
     using Out = Expected<PublishRequest>;
-    auto parsed = parse_options(args, {"--key", "--exe", "--version", "--name", "--out"});
+    auto parsed = parse_options(args, {"--key", "--exe", "--version", "--name", "--out", "--serial", "--expires-in"},
+                                0, {"--force", "--require-authenticode"});
     if (!parsed) return Out::failure(parsed.error());
     const auto& options = parsed.value();
     for (const char* required : {"--key", "--exe", "--version", "--out"}) {
-        if (!options.has(required)) return Out::failure(std::string{"publish needs "} + required);
+        if (!options.has(required)) return Out::failure(std::string{"publish needs "} + required + " (see --help)");
     }
     PublishRequest request;
     request.key_path = options.get("--key");
@@ -105,15 +113,65 @@ Expected<PublishRequest> read_request(const std::vector<std::string>& args) {
     request.version = options.get("--version");
     request.name = options.has("--name") ? options.get("--name") : base_name(request.executable);
     request.folder = options.get("--out");
+    request.serial = options.get_optional("--serial");
+    request.expires_in = options.get_optional("--expires-in");
+    request.force = options.flag("--force");
+    request.require_authenticode = options.flag("--require-authenticode");
     return request;
+}
+
+// The version the executable states about itself must be the one published,
+// unless --force says otherwise; without a version resource there is nothing
+// to compare.
+Result check_stated_version(const PublishRequest& request, const PeView& image) {
+    const auto resource = read_version_resource(image);
+    if (!resource || !resource.value()) {
+        std::fprintf(stderr, "virelo-release: warning: %s%s; --version %s is not checked against it\n",
+                     request.executable.c_str(),
+                     resource ? " has no version resource" : (": " + resource.error()).c_str(),
+                     request.version.c_str());
+        return Result::success();
+    }
+    if (version_matches(request.version, *resource.value())) return Result::success();
+    const std::string stated = describe_versions(*resource.value());
+    if (request.force) {
+        std::fprintf(stderr, "virelo-release: warning: --version %s differs from the version resource of %s (%s); "
+                             "published anyway (--force)\n",
+                     request.version.c_str(), request.executable.c_str(), stated.c_str());
+        return Result::success();
+    }
+    return Result::failure("--version " + request.version + " does not match the version resource of " +
+                           request.executable + " (" + stated +
+                           "); give the version the executable states, or add --force to publish it anyway");
+}
+
+Result check_authenticode(const PublishRequest& request, const PeView& image) {
+    const auto signature = read_authenticode(image);
+    if (!signature) return Result::failure(request.executable + ": " + signature.error());
+    if (signature.value() || !request.require_authenticode) return Result::success();
+    return Result::failure(request.executable + " carries no Authenticode signature, and --require-authenticode is "
+                                                "given; sign it first with 'virelo-release sign' (before publish: "
+                                                "the manifest's digest covers the signed bytes)");
 }
 
 // Everything that can be refused is refused here, before the folder is touched.
 Result check_inputs(const PublishRequest& request) {
     if (auto ok = check_version(request.version); !ok) return ok;
     if (auto ok = check_file_name(request.name); !ok) return ok;
+    if (!path_exists(request.executable)) {
+        return Result::failure("no such file: " + request.executable + " (--exe wants the Virelo.exe to publish)");
+    }
     if (auto ok = check_pe_executable(request.executable); !ok) return ok;
     if (auto facts = file_facts(request.executable); !facts) return Result::failure(facts.error());
+    const auto bytes = read_file(request.executable, download_limit);
+    if (!bytes) return Result::failure(bytes.error());
+    // A file that passes the quick header test may still lack the parts below.
+    if (const auto image = PeView::parse(bytes.value(), request.executable); image) {
+        if (auto ok = check_authenticode(request, image.value()); !ok) return ok;
+        if (auto ok = check_stated_version(request, image.value()); !ok) return ok;
+    } else if (request.require_authenticode) {
+        return Result::failure(image.error());
+    }
     if (path_exists(request.folder) && !is_directory(request.folder)) {
         return Result::failure(request.folder + " exists and is not a folder");
     }
@@ -139,56 +197,17 @@ void warn_if_replaced_in_place(const std::string& target, const FileFacts& facts
                  target.c_str());
 }
 
-// Renames each staged file over its namesake in `folder`, in order. Should one
-// rename fail, the ones already made are undone (the replaced files were kept
-// as hard links in `staging`), so the folder keeps its previous release.
-Result move_into_place(const std::string& staging, const std::string& folder,
-                       const std::vector<std::string_view>& order) {
-    struct Moved {
-        std::string target;
-        bool existed = false;
-        std::string previous;  // the replaced file, kept; empty when none could be kept
-    };
-    std::vector<Moved> moved;
-    for (const auto name : order) {
-        Moved step{join_path(folder, name), path_exists(join_path(folder, name)),
-                   join_path(staging, ".previous-" + std::string{name})};
-        if (!step.existed || ::link(step.target.c_str(), step.previous.c_str()) != 0) step.previous.clear();
-        if (::rename(join_path(staging, name).c_str(), step.target.c_str()) != 0) {
-            const std::string error = "cannot move " + std::string{name} + " into place: " + errno_text(step.target);
-            for (auto undo = moved.rbegin(); undo != moved.rend(); ++undo) {
-                if (!undo->previous.empty()) {
-                    ::rename(undo->previous.c_str(), undo->target.c_str());
-                } else if (!undo->existed) {
-                    ::unlink(undo->target.c_str());
-                }
-            }
-            return Result::failure(error + "; the previous release was put back");
-        }
-        moved.push_back(std::move(step));
-    }
-    return sync_directory(folder);
-}
-
 // Writes the release into `staging` (an empty folder inside the release
 // folder) and moves it into place. Returns the published record.
-Expected<Release> stage_and_install(const PublishRequest& request, EVP_PKEY* key, EVP_PKEY* public_key,
-                                    const std::string& staging) {
-    using Out = Expected<Release>;
+Expected<CheckedManifest> stage_and_install(const PublishRequest& request, const Freshness& freshness, EVP_PKEY* key,
+                                            EVP_PKEY* public_key, const std::string& staging) {
+    using Out = Expected<CheckedManifest>;
     const std::string staged_exe = join_path(staging, request.name);
     const auto facts = copy_file(request.executable, staged_exe);
     if (!facts) return Out::failure(facts.error());
 
-    const std::string manifest = manifest_text(request.version, request.name, facts.value().size,
-                                               facts.value().sha256);
-    const auto signature = sign_message(key, manifest);
-    if (!signature) return Out::failure(signature.error());
-    const std::string signature_text = encode_base64(signature.value()) + "\n";
-
-    if (auto ok = write_new_file(join_path(staging, manifest_file), manifest, 0644); !ok) return Out::failure(ok.error());
-    if (auto ok = write_new_file(join_path(staging, signature_file), signature_text, 0644); !ok) {
-        return Out::failure(ok.error());
-    }
+    const ManifestFields fields{request.version, request.name, facts.value().size, facts.value().sha256, freshness};
+    if (auto manifest = write_signed_manifest(staging, fields, key); !manifest) return Out::failure(manifest.error());
     const bool has_alias = request.name != api_executable_alias;
     if (has_alias) {
         const std::string staged_alias = join_path(staging, api_executable_alias);
@@ -230,42 +249,59 @@ int run_publish(const std::vector<std::string>& args) {
     if (!request) return fail(request.error(), exit_usage);
     const PublishRequest& r = request.value();
 
-    const auto pem = read_file(r.key_path, 64 * 1024);
-    if (!pem) return fail(pem.error());
-    const auto key = parse_private_key(pem.value(), r.key_path);
+    const auto key = load_private_key(r.key_path);
     if (!key) return fail(key.error());
     const PublicBlob blob = public_blob(key.value().get());
     const auto public_key = parse_public_blob(blob, r.key_path);
     if (!public_key) return fail(public_key.error());
     if (auto ok = check_inputs(r); !ok) return fail(ok.error());
+    // The form of --serial now; whether it is high enough once the folder is locked.
+    if (auto ok = next_serial(std::nullopt, r.serial, r.folder); !ok) return fail(ok.error(), exit_usage);
+    Freshness freshness;
+    if (r.expires_in) {
+        const auto expires = expiry_in_days(*r.expires_in);
+        if (!expires) return fail(expires.error(), exit_usage);
+        freshness.expires = expires.value();
+    }
 
     std::string first_created;
     if (auto made = make_directories(r.folder, 0755, &first_created); !made) return fail(made.error());
+    const auto undo_folders = [&] { remove_created_folders(r.folder, first_created); };
 
-    // One publisher at a time per folder.
-    const unique_fd folder_lock{::open(r.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (!folder_lock) return fail("cannot open " + errno_text(r.folder));
-    if (::flock(folder_lock.get(), LOCK_EX | LOCK_NB) != 0) {
-        return fail("another publish is writing to " + r.folder);
+    // The serial is read under the lock, so two publishers never take the same one.
+    const auto lock = FolderLock::acquire(r.folder);
+    if (!lock) return fail(lock.error());
+    // A malformed serial in the current manifest leaves the choice to --serial.
+    const auto current = current_serial(r.folder);
+    const auto serial = current    ? next_serial(current.value(), r.serial, r.folder)
+                        : r.serial ? next_serial(std::nullopt, r.serial, r.folder)
+                                   : Expected<std::uint64_t>::failure(current.error());
+    if (!serial) {
+        undo_folders();
+        return fail(serial.error());
     }
+    freshness.serial = serial.value();
 
-    // Dot-named, so neither nginx nor `serve` ever hands it out.
-    std::string staging = join_path(r.folder, ".publish-XXXXXX");
-    if (!::mkdtemp(staging.data())) {
-        const std::string error = "cannot create a staging folder in " + errno_text(r.folder);
-        remove_created_folders(r.folder, first_created);
-        return fail(error);
-    }
-    const auto published = stage_and_install(r, key.value().get(), public_key.value().get(), staging);
-    remove_flat_folder(staging);
+    const auto published = [&] {
+        const auto staging = create_staging_folder(r.folder);
+        if (!staging) return Expected<CheckedManifest>::failure(staging.error());
+        return stage_and_install(r, freshness, key.value().get(), public_key.value().get(), staging.value().path());
+    }();  // the staging folder is gone from here on
     if (!published) {
-        remove_created_folders(r.folder, first_created);
+        undo_folders();
         return fail(published.error());
     }
-    const Release& release = published.value();
-    std::printf("published Virelo %s in %s: %s (%llu bytes, SHA-256 %s), %s, %s\n", release.version.c_str(),
-                r.folder.c_str(), release.file.c_str(), static_cast<unsigned long long>(release.size),
-                release.sha256.c_str(), std::string{manifest_file}.c_str(), std::string{signature_file}.c_str());
+    const Release& release = published.value().release;
+    std::printf("wrote %s (%llu bytes, SHA-256 %s)\n", join_path(r.folder, release.file).c_str(),
+                static_cast<unsigned long long>(release.size), release.sha256.c_str());
+    if (release.file != api_executable_alias) {
+        std::printf("wrote %s (the same bytes, for api/release?f=exe)\n",
+                    join_path(r.folder, api_executable_alias).c_str());
+    }
+    std::printf("wrote %s\n", join_path(r.folder, signature_file).c_str());
+    std::printf("wrote %s (Virelo %s, %s)\n", join_path(r.folder, manifest_file).c_str(), release.version.c_str(),
+                describe_freshness(published.value().freshness).c_str());
+    std::printf("published Virelo %s in %s\n", release.version.c_str(), r.folder.c_str());
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "common/freshness.h"
 #include "common/hex.h"
 #include "common/manifest.h"
 #include "common/unicode_lower.h"
@@ -44,15 +45,45 @@ Expected<FileFacts> file_facts(const std::string& path) {
     return facts;
 }
 
-std::string manifest_text(std::string_view version, std::string_view file, std::uint64_t size,
-                          std::string_view sha256) {
+std::string manifest_text(const ManifestFields& fields) {
     std::string text = "{\n";
     text += "  \"app\": \"Virelo\",\n";
-    text += "  \"version\": \"" + std::string{version} + "\",\n";
-    text += "  \"file\": \"" + std::string{file} + "\",\n";
-    text += "  \"size\": " + std::to_string(size) + ",\n";
-    text += "  \"sha256\": \"" + std::string{sha256} + "\"\n";
-    text += "}\n";
+    text += "  \"version\": \"" + fields.version + "\",\n";
+    text += "  \"file\": \"" + fields.file + "\",\n";
+    text += "  \"size\": " + std::to_string(fields.size) + ",\n";
+    text += "  \"sha256\": \"" + fields.sha256 + "\"";
+    if (fields.freshness.serial) text += ",\n  \"serial\": " + std::to_string(*fields.freshness.serial);
+    if (fields.freshness.expires) {
+        text += ",\n  \"expires\": \"" + format_expiry(*fields.freshness.expires).value_or("") + "\"";
+    }
+    text += "\n}\n";
+    return text;
+}
+
+Expected<Freshness> read_freshness(std::string_view manifest_bytes) {
+    const std::string text = decode_utf8_lossy(manifest_bytes);
+    Freshness freshness;
+    if (const auto serial = manifest_field(text, "serial")) {
+        freshness.serial = parse_serial(*serial);
+        if (!freshness.serial) {
+            return Expected<Freshness>::failure("\"serial\" (" + *serial +
+                                                ") must be decimal digits from 1 to 9007199254740992, "
+                                                "without sign or leading zero");
+        }
+    }
+    if (const auto expires = manifest_field(text, "expires")) {
+        freshness.expires = parse_expiry(*expires);
+        if (!freshness.expires) {
+            return Expected<Freshness>::failure("\"expires\" (" + *expires +
+                                                ") must be a UTC time written YYYY-MM-DDTHH:MM:SSZ");
+        }
+    }
+    return freshness;
+}
+
+std::string describe_freshness(const Freshness& freshness) {
+    std::string text = freshness.serial ? "serial " + std::to_string(*freshness.serial) : "no serial";
+    text += freshness.expires ? ", expires " + format_expiry(*freshness.expires).value_or("?") : ", no expiry";
     return text;
 }
 
@@ -77,6 +108,7 @@ std::string describe_manifest_damage(std::string_view manifest_bytes) {
     if (const auto sha256 = to_lower_full(*manifest_field(text, "sha256")); sha256.size() != 64) {
         return "\"sha256\" has " + std::to_string(sha256.size()) + " bytes, not 64";
     }
+    if (const auto freshness = read_freshness(manifest_bytes); !freshness) return freshness.error();
     return "damaged";
 }
 

@@ -1,13 +1,19 @@
 #include "verify.h"
 
 #include <cstdio>
+#include <ctime>
 
+#include "authenticode.h"
 #include "cli.h"
 #include "common/base64.h"
+#include "common/freshness.h"
 #include "common/utf.h"
 #include "file_io.h"
+#include "http_fetch.h"
+#include "key_files.h"
 #include "keys.h"
-#include "release_folder.h"
+#include "pe.h"
+#include "site_check.h"
 
 namespace virelo::tool {
 namespace {
@@ -26,10 +32,78 @@ Result check_executable(const std::string& path, const Release& release, std::st
     return Result::success();
 }
 
+std::string authenticode_of_file(const std::string& path) {
+    const auto bytes = read_file(path, download_limit);
+    if (!bytes) return "unreadable (" + bytes.error() + ")";
+    const auto image = PeView::parse(bytes.value(), path);
+    if (!image) return "unreadable (" + image.error() + ")";
+    return describe_authenticode(read_authenticode(image.value()));
+}
+
+int verify_folder(const std::string& folder, const PublicKey& key) {
+    if (!is_directory(folder)) {
+        return fail("no such release folder: " + folder + " (give the folder that publish wrote, or a site URL)");
+    }
+    if (!path_exists(join_path(folder, manifest_file))) {
+        return fail(folder + " has no " + std::string{manifest_file} +
+                    ": not a release folder (virelo-release publish --out DIR writes one)");
+    }
+    const auto checked = verify_release_folder(folder, key.key.get());
+    if (!checked) return fail(checked.error());
+    if (auto fresh = check_not_expired(checked.value().freshness, join_path(folder, manifest_file)); !fresh) {
+        return fail(fresh.error());
+    }
+    const Release& r = checked.value().release;
+    std::printf("manifest:     Virelo %s, %s, %llu bytes, %s\n", r.version.c_str(), r.file.c_str(),
+                static_cast<unsigned long long>(r.size), describe_freshness(checked.value().freshness).c_str());
+    std::printf("signature:    valid under key %s\n", key_fingerprint(key.blob).c_str());
+    std::printf("Authenticode: %s\n", authenticode_of_file(join_path(folder, r.file)).c_str());
+    std::printf("OK: Virelo %s (%s, %llu bytes)\n", r.version.c_str(), r.file.c_str(),
+                static_cast<unsigned long long>(r.size));
+    return 0;
+}
+
+bool is_site_url(std::string_view target) {
+    return target.starts_with("http://") || target.starts_with("https://") || target.starts_with("HTTP://") ||
+           target.starts_with("HTTPS://");
+}
+
 }  // namespace
 
-Expected<Release> verify_release_folder(const std::string& folder, EVP_PKEY* public_key) {
-    using Out = Expected<Release>;
+Expected<CheckedManifest> check_signed_manifest(std::string_view manifest, std::string_view signature_text,
+                                                EVP_PKEY* public_key, std::string_view manifest_name,
+                                                std::string_view signature_name) {
+    using Out = Expected<CheckedManifest>;
+    const auto signature = decode_base64_lenient(decode_utf8_lossy(signature_text));
+    if (signature.size() != 64) {
+        return Out::failure(std::string{signature_name} + " decodes to " + std::to_string(signature.size()) +
+                            " bytes, not the 64 of a raw r||s signature (DER or URL-safe Base64 is refused)");
+    }
+    if (!verify_message(public_key, manifest, signature)) {
+        return Out::failure(std::string{signature_name} + " is not a valid signature of " +
+                            std::string{manifest_name} +
+                            " under this key (wrong key, or the manifest's bytes changed after signing)");
+    }
+    auto release = read_manifest(manifest);
+    auto freshness = read_freshness(manifest);
+    if (!release || !freshness) {
+        return Out::failure(std::string{manifest_name} + " is damaged: " + describe_manifest_damage(manifest));
+    }
+    return CheckedManifest{std::move(*release), std::move(freshness.value())};
+}
+
+Result check_not_expired(const Freshness& freshness, std::string_view manifest_name) {
+    if (!freshness.expires) return Result::success();
+    const std::int64_t now = std::time(nullptr);
+    if (*freshness.expires > now) return Result::success();
+    return Result::failure(std::string{manifest_name} + " expired at " + format_expiry(*freshness.expires).value_or("?") +
+                           " (now " + format_expiry(now).value_or("?") +
+                           "), so the setup program refuses it; sign it afresh with "
+                           "'virelo-release refresh --key PEM --out DIR --expires-in DAYS'");
+}
+
+Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key) {
+    using Out = Expected<CheckedManifest>;
     const std::string manifest_path = join_path(folder, manifest_file);
     const std::string signature_path = join_path(folder, signature_file);
     const auto manifest = read_file(manifest_path);
@@ -37,53 +111,42 @@ Expected<Release> verify_release_folder(const std::string& folder, EVP_PKEY* pub
     const auto signature_text = read_file(signature_path);
     if (!signature_text) return Out::failure(signature_text.error());
 
-    const auto signature = decode_base64_lenient(decode_utf8_lossy(signature_text.value()));
-    if (signature.size() != 64) {
-        return Out::failure(signature_path + " decodes to " + std::to_string(signature.size()) +
-                            " bytes, not the 64 of a raw r||s signature (DER or URL-safe Base64 is refused)");
-    }
-    if (!verify_message(public_key, manifest.value(), signature)) {
-        return Out::failure(signature_path + " is not a valid signature of " + manifest_path +
-                            " under this key (wrong key, or the manifest's bytes changed after signing)");
-    }
-
-    auto release = read_manifest(manifest.value());
-    if (!release) {
-        return Out::failure(manifest_path + " is damaged: " + describe_manifest_damage(manifest.value()));
-    }
-    const std::string executable = join_path(folder, release->file);
-    if (auto ok = check_executable(executable, *release, "executable"); !ok) return Out::failure(ok.error());
-    if (release->file != api_executable_alias) {
+    auto checked = check_signed_manifest(manifest.value(), signature_text.value(), public_key, manifest_path,
+                                         signature_path);
+    if (!checked) return checked;
+    const Release& release = checked.value().release;
+    const std::string executable = join_path(folder, release.file);
+    if (auto ok = check_executable(executable, release, "executable"); !ok) return Out::failure(ok.error());
+    if (release.file != api_executable_alias) {
         const std::string alias = join_path(folder, api_executable_alias);
         if (path_exists(alias)) {
-            if (auto ok = check_executable(alias, *release, "release API copy"); !ok) return Out::failure(ok.error());
+            if (auto ok = check_executable(alias, release, "release API copy"); !ok) return Out::failure(ok.error());
         }
     }
-    return std::move(*release);
+    return checked;
 }
 
 int run_verify(const std::vector<std::string>& args) {
-    auto parsed = parse_options(args, {"--key"}, 1);
+    auto parsed = parse_options(args, {"--key", "--ca-file"}, 1);
     if (!parsed) return fail(parsed.error(), exit_usage);
     const auto& options = parsed.value();
-    if (!options.has("--key")) return fail("verify needs --key BLOB (the 72-byte public key)", exit_usage);
-
-    const std::string key_path = options.get("--key");
-    const auto blob = read_file(key_path, 4096);
-    if (!blob) return fail(blob.error());
-    const auto& bytes = blob.value();
-    const auto key = parse_public_blob(
-        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, key_path);
+    if (!options.has("--key")) return fail("verify needs --key BLOB (the 72-byte public key signing-key.pub)", exit_usage);
+    const auto key = load_public_key(options.get("--key"));
     if (!key) return fail(key.error());
 
-    const std::string& folder = options.positional.front();
-    if (!is_directory(folder)) return fail("no such release folder: " + folder);
-    const auto release = verify_release_folder(folder, key.value().get());
-    if (!release) return fail(release.error());
-    const auto& r = release.value();
-    std::printf("OK: Virelo %s (%s, %llu bytes)\n", r.version.c_str(), r.file.c_str(),
-                static_cast<unsigned long long>(r.size));
-    return 0;
+    const std::string& target = options.positional.front();
+    if (!is_site_url(target)) {
+        if (options.has("--ca-file")) return fail("--ca-file is for a site URL, not a folder", exit_usage);
+        return verify_folder(target, key.value());
+    }
+    const auto site = parse_site_url(target);
+    if (!site) return fail(site.error(), exit_usage);
+    std::optional<std::string> ca_file;
+    if (options.has("--ca-file")) {
+        ca_file = options.get("--ca-file");
+        if (auto readable = read_file(*ca_file); !readable) return fail(readable.error());
+    }
+    return check_live_site(site.value(), key.value(), ca_file);
 }
 
 }  // namespace virelo::tool

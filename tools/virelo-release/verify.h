@@ -1,21 +1,38 @@
 #pragma once
-// The checks the setup program makes on a release, applied to a release folder.
+// The checks the setup program makes on a release, applied to a release
+// folder or to a live site (site_check.h).
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
 #include "openssl_ptr.h"
 #include "release/release.h"
+#include "release_folder.h"
 
 namespace virelo::tool {
 
-// Signature over the exact manifest bytes, the manifest's rules, and the
-// executable's size and digest (and the release API's copy, when present).
-// The first failure is returned as one sentence.
-Expected<Release> verify_release_folder(const std::string& folder, EVP_PKEY* public_key);
+struct CheckedManifest {
+    Release release;
+    Freshness freshness;
+};
 
-// `virelo-release verify --key BLOB DIR`
+// The signature over the exact manifest bytes, the manifest's rules and the
+// form of its freshness fields; the names are what messages call the two.
+Expected<CheckedManifest> check_signed_manifest(std::string_view manifest, std::string_view signature_text,
+                                                EVP_PKEY* public_key, std::string_view manifest_name,
+                                                std::string_view signature_name);
+
+// A failure when the manifest's expiry has passed by this machine's clock.
+Result check_not_expired(const Freshness& freshness, std::string_view manifest_name);
+
+// check_signed_manifest on a folder, and the executable's size and digest
+// (and the release API's copy, when present). The first failure is returned
+// as one sentence.
+Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key);
+
+// `virelo-release verify --key BLOB (DIR | URL) [--ca-file FILE]`
 int run_verify(const std::vector<std::string>& args);
 
 }  // namespace virelo::tool

@@ -54,13 +54,21 @@ void append_der_integer(Bytes& out, std::span<const std::uint8_t> value) {
 
 }  // namespace
 
-Bytes demo_private_key() {
+namespace {
+
+Bytes read_demo_key(const char* name) {
     const char* source = std::getenv("VIRELO_SOURCE_DIR");
     if (!source) throw std::runtime_error("VIRELO_SOURCE_DIR is not set");
-    auto blob = win::read_file(windows_path(std::string{source} + "/keys/demo/demo-signing-key.private.blob"));
-    if (!blob) throw std::runtime_error("cannot read the demo private key");
+    auto blob = win::read_file(windows_path(std::string{source} + "/keys/demo/" + name));
+    if (!blob) throw std::runtime_error(std::string{"cannot read "} + name);
     return *blob;
 }
+
+}  // namespace
+
+Bytes demo_private_key() { return read_demo_key("demo-signing-key.private.blob"); }
+
+Bytes demo_next_private_key() { return read_demo_key("demo-next-signing-key.private.blob"); }
 
 KeyPair generate_key_pair() {
     Provider provider;

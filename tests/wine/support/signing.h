@@ -25,6 +25,9 @@ struct KeyPair {
 // VIRELO_SOURCE_DIR.
 Bytes demo_private_key();
 
+// The second demo key, built into test builds as the next key of a rotation.
+Bytes demo_next_private_key();
+
 // A fresh P-256 key pair.
 KeyPair generate_key_pair();
 
