@@ -1,5 +1,6 @@
-// The publisher tool's check that a file is a Windows executable, on
-// arbitrary file contents (written to an in-memory file it reads by path).
+// The publisher tool's PE reader on arbitrary file contents: the check that a
+// file is a Windows executable (an in-memory file it reads by path), the
+// header parser, the version resource and the Authenticode table reader.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,7 +10,9 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "authenticode.h"
 #include "pe.h"
+#include "pe_version.h"
 
 namespace {
 
@@ -37,5 +40,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto result = virelo::tool::check_pe_executable("/proc/self/fd/" + std::to_string(fd));
     check(bool(result) == looks_like_pe(data, size), "the check disagrees with the rule");
+
+    using virelo::tool::PeView;
+    const std::string_view bytes{reinterpret_cast<const char*>(data), size};
+    const auto image = PeView::parse(bytes, "input");
+    if (!image) return 0;
+    check(looks_like_pe(data, size), "a parsed image fails the executable check");
+    // Every range the view hands out lies inside the bytes.
+    const auto inside = [&](std::string_view part) {
+        return part.data() >= bytes.data() && part.data() + part.size() <= bytes.data() + bytes.size();
+    };
+    for (int index = 0; index < 16; ++index) {
+        const auto directory = image.value().directory(index);
+        if (!directory) continue;
+        if (const auto part = image.value().at_rva(directory->address, directory->size)) {
+            check(part->size() == directory->size && inside(*part), "a directory's bytes outside the image");
+        }
+        if (const auto offset = image.value().offset_of_rva(directory->address)) {
+            check(*offset <= size, "a section offset past the end");
+        }
+    }
+    if (const auto version = virelo::tool::read_version_resource(image.value()); version && version.value()) {
+        virelo::tool::version_matches("1.0.0", *version.value());
+        check(!virelo::tool::describe_versions(*version.value()).empty(), "an empty version description");
+    }
+    check(!virelo::tool::describe_authenticode(virelo::tool::read_authenticode(image.value())).empty(),
+          "an empty signature description");
     return 0;
 }
