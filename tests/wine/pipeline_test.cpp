@@ -842,6 +842,29 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
     }
 }
 
+// A refresh signs the same release again with a higher serial and a later
+// expiry: the installed copy stays current and nothing is downloaded.
+TEST_F(PipelineTest, RefreshedReleaseIsCurrentWithoutADownload) {
+    const auto with_fields = [&](const std::string& fields) {
+        std::string manifest = test::manifest_for(v1_, "1.0.0");
+        manifest.insert(manifest.rfind('}'), ",\n  " + fields + "\n");
+        return manifest;
+    };
+    site_.publish_manifest(v1_, with_fields("\"serial\": 1, \"expires\": \"2998-01-01T00:00:00Z\""));
+    ASSERT_TRUE(run(site_.url()).ok());
+    EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), 1u);
+    const std::size_t requests_before = site_.targets().size();
+
+    site_.publish_manifest(v1_, with_fields("\"serial\": 2, \"expires\": \"2999-01-01T00:00:00Z\""));
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+    const auto targets = site_.targets();
+    EXPECT_EQ(in_check_order({targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()}),
+              (std::vector<std::string>{api_manifest, api_sig}));
+    EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), 2u);
+    EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
+}
+
 // A release whose executable the shell cannot start: every file and value is
 // in place, and the run still fails.
 TEST_F(PipelineTest, ReleaseThatDoesNotStartIsReported) {

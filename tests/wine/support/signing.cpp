@@ -1,5 +1,6 @@
 #include "support/signing.h"
 
+#include <algorithm>
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -106,8 +107,11 @@ Bytes raw_to_der(std::span<const std::uint8_t> raw) {
     Bytes body;
     append_der_integer(body, raw.first(32));
     append_der_integer(body, raw.subspan(32, 32));
-    Bytes der{0x30, static_cast<std::uint8_t>(body.size())};
-    der.insert(der.end(), body.begin(), body.end());
+    // SEQUENCE, its length, then the two INTEGERs.
+    Bytes der(2 + body.size());
+    der[0] = 0x30;
+    der[1] = static_cast<std::uint8_t>(body.size());
+    std::copy(body.begin(), body.end(), der.begin() + 2);
     return der;
 }
 
