@@ -7,6 +7,9 @@ WINDOWS := $(BUILD)/windows
 RELEASE ?= $(BUILD)/release
 JOBS    ?= $(shell nproc)
 
+# Seconds `make fuzz` gives each fuzz target.
+FUZZ_SECONDS ?= 60
+
 # Release constants of the program that `make release` builds. The test build
 # ($(WINDOWS)) always embeds the demo keys, which the tests sign with.
 VIRELO_SIGNING_KEY       ?=
@@ -21,7 +24,7 @@ release_options := \
 configure_host := cmake -S . -B $(HOST) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 toolchain      := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake
 
-.PHONY: build test demo bench bootstrap configure clean tool release
+.PHONY: build test demo bench bootstrap configure clean tool release fuzz
 
 build: configure
 	cmake --build $(HOST) -j $(JOBS)
@@ -72,6 +75,11 @@ bench: build
 bench-serve: configure
 	cmake --build $(HOST) --target virelo-release -j $(JOBS)
 	BUILD=$(BUILD) scripts/bench-serve
+
+# Every fuzz target for FUZZ_SECONDS each, one at a time, on its corpus in $(HOST).
+fuzz: configure
+	cmake --build $(HOST) -j $(JOBS)
+	BUILD=$(BUILD) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
 
 clean:
 	rm -rf $(BUILD)

@@ -4,9 +4,9 @@
 
 namespace virelo {
 
-// Starts Virelo.exe from the install folder through the shell (test mode:
-// "--dev --offscreen --quit-after 4"), after ending windowless leftovers.
-// True when the shell accepted the start.
+// Starts the install folder's Virelo.exe by its exact path, with the install
+// folder as its current folder (test mode: "--dev --offscreen --quit-after 4"),
+// after ending windowless leftovers. True when the process started.
 bool launch_app(std::string_view install_folder);
 
 }  // namespace virelo

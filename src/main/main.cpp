@@ -7,12 +7,17 @@
 
 #include "common/win/command_line.h"
 #include "main/mode_choice.h"
+#include "main/system_dlls.h"
 #include "setup/worker.h"
 #include "uninstall/uninstall.h"
 #include "window/progress_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace virelo;
+
+    // Before anything loads a DLL: every DLL but kernel32 and msvcrt is
+    // delay-loaded, so none has been taken from the program's folder yet.
+    if (!restrict_dll_search_to_system_folder()) return 0;
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);

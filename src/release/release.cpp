@@ -14,11 +14,14 @@ char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c -
 
 bool is_acceptable_file_name(std::string_view file) {
     if (file.empty()) return false;
-    if (file.find_first_of("/\\:") != std::string_view::npos) return false;
+    // Plain ASCII only: the name goes into a URL unescaped, and a host that
+    // decoded %2F or %00 before mapping it to a file could be led anywhere.
+    for (const char c : file) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '-' || c == '_';
+        if (!plain) return false;
+    }
     if (file.find("..") != std::string_view::npos) return false;
-    // Lowering only ASCII suffices for the extension test: no character outside
-    // ASCII lowers to '.', 'e' or 'x', so a full Unicode lowering of the name
-    // ends with ".exe" exactly when its last four bytes do, ignoring ASCII case.
     constexpr std::string_view extension = ".exe";
     if (file.size() < extension.size()) return false;
     const std::string_view tail = file.substr(file.size() - extension.size());

@@ -42,8 +42,8 @@ Freshness judge_freshness(const Release& release, std::int64_t now, std::optiona
 // including a "serial" or "expires" that is present but not of its form.
 std::optional<Release> read_manifest(std::string_view manifest_bytes);
 
-// The manifest's `file` rule: not empty, none of / \ :, no "..", ends with
-// ".exe" in any letter case.
+// The manifest's `file` rule: not empty, made only of ASCII letters, digits,
+// '.', '-' and '_', no "..", ends with ".exe" in any letter case.
 bool is_acceptable_file_name(std::string_view file);
 
 // Relative URLs of the release's parts on the site.

@@ -13,7 +13,7 @@
 #include "common/win/wide.h"
 #include "foundation/names.h"
 #include "install/stop_app.h"
-#include "uninstall/folder_removal.h"
+#include "uninstall/folder_removal_start.h"
 
 namespace virelo {
 namespace {
@@ -37,27 +37,6 @@ void delete_autostart_value() {
 }
 
 void delete_key_tree(const std::string& key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }
-
-// Detached and unwatched: it outlives the setup program on purpose. It runs in
-// the install folder's parent: a process whose current folder lies inside the
-// install folder keeps rmdir from removing the folder itself, and the setup
-// program is often started from there.
-void start_folder_removal(std::string_view install_folder) {
-    std::wstring command = win::to_wide(folder_removal_command(install_folder));
-    const std::wstring working_folder = win::to_wide(parent_folder(install_folder));
-    STARTUPINFOW startup{};
-    static_assert(sizeof startup == 104);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION started{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                       working_folder.empty() ? nullptr : working_folder.c_str(), &startup,
-                       &started)) {
-        win::unique_handle process{started.hProcess};
-        win::unique_handle thread{started.hThread};
-    }
-}
 
 }  // namespace
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "uninstall/folder_removal.h"
-
 namespace virelo {
 namespace {
 
@@ -27,14 +25,10 @@ TEST(LegacyNames, FromProfileAndFromEmptyEnvironment) {
     EXPECT_EQ(bare.desktop_shortcut, "Dockling.lnk");
 }
 
-TEST(RemovalCommands, QuotePathsWithSpaces) {
+TEST(AutostartCommand, QuotesPathsWithSpaces) {
     EXPECT_EQ(legacy::autostart_command("C:\\Users\\a\\AppData\\Local\\Programs\\Virelo\\Virelo.exe"),
               "\"C:\\Users\\a\\AppData\\Local\\Programs\\Virelo\\Virelo.exe\" --autostart");
     EXPECT_EQ(legacy::autostart_command("C:\\Users\\Ann Lee\\V.exe"), "\"C:\\Users\\Ann Lee\\V.exe\" --autostart");
-    EXPECT_EQ(folder_removal_command("C:\\t\\Programs\\Virelo"),
-              "cmd.exe /c ping 127.0.0.1 -n 3 >nul & rmdir /s /q \"C:\\t\\Programs\\Virelo\"");
-    EXPECT_EQ(folder_removal_command("C:\\Users\\Ann Lee\\AppData\\Local\\Programs\\Virelo"),
-              "cmd.exe /c ping 127.0.0.1 -n 3 >nul & rmdir /s /q \"C:\\Users\\Ann Lee\\AppData\\Local\\Programs\\Virelo\"");
 }
 
 }  // namespace

@@ -126,30 +126,54 @@ TEST(ReadManifest, DigestLengthIsCountedAfterLowering) {
 }
 
 TEST(FileName, Rule) {
-    struct Case { const char* file; bool acceptable; };
+    struct Case { std::string file; bool acceptable; };
     const Case cases[] = {
         {"Virelo.exe", true},
         {"A.EXE", true},
         {"a.Exe", true},
-        {"Virelo-1.4.2+build_7.exe", true},
-        {"\xD0\x92\xD0\xB8\xD1\x80\xD0\xB5\xD0\xBB\xD0\xBE.exe", true},  // Cyrillic name
-        {".exe", true},
-        {"a b.exe", true},
+        {"Virelo-1.4.2_build.7.exe", true},
+        {"0.exe", true},
+        {".exe", true},  // the publisher's tool refuses a leading '.'; the setup program need not
+        {"-.exe", true},
         {"", false},
         {"exe", false},
         {"a.ex", false},
         {"a.exe ", false},
         {"a.exe.txt", false},
         {"a.exe\n", false},
+        // Separators, and what a host might decode into one.
         {"a/b.exe", false},
         {"a\\b.exe", false},
         {"c:x.exe", false},
+        {"sub%2fx.exe", false},
+        {"sub%5Cx.exe", false},
+        {"%2e%2e%2fevil.exe", false},
+        {"%00.exe", false},
+        {std::string{"a\0.exe", 6}, false},
         {"x..exe", false},
         {"..exe", false},
         {"a..b.exe", false},
+        // Anything outside the plain ASCII set, wherever it stands.
+        {"a b.exe", false},
+        {"Virelo-1.4.2+build.exe", false},
+        {"a?b.exe", false},
+        {"a#b.exe", false},
+        {"a&b.exe", false},
+        {"a~1.exe", false},
+        {"a\"b.exe", false},
+        {"a\tb.exe", false},
+        {"a\x7f.exe", false},
+        {"\xD0\x92\xD0\xB8\xD1\x80\xD0\xB5\xD0\xBB\xD0\xBE.exe", false},  // Cyrillic
         {"a.\xEF\xBD\x85xe", false},  // fullwidth 'e'
+        {"a\xC2\xA0.exe", false},     // no-break space
     };
     for (const auto& c : cases) EXPECT_EQ(is_acceptable_file_name(c.file), c.acceptable) << c.file;
+}
+
+TEST(FileName, AnotherNameIsADamagedManifest) {
+    EXPECT_FALSE(read_manifest(manifest("\"Virelo\"", "\"1\"", "\"sub%2fx.exe\"")));
+    EXPECT_FALSE(read_manifest(manifest("\"Virelo\"", "\"1\"", "\"Virelo 1.4.2.exe\"")));
+    EXPECT_TRUE(read_manifest(manifest("\"Virelo\"", "\"1\"", "\"Virelo-1.4.2.exe\"")));
 }
 
 TEST(ReleasePaths, PerSource) {

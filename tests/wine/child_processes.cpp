@@ -59,4 +59,10 @@ std::optional<ChildProcess> wait_for_child(DWORD parent_id, const char* exe_name
     }
 }
 
+std::string system_folder() {
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    return win::from_wide({path, length < MAX_PATH ? length : 0});
+}
+
 }  // namespace virelo::test

@@ -27,4 +27,7 @@ std::optional<std::string> process_command_line(DWORD process_id);
 // line; nothing when none did within the timeout.
 std::optional<ChildProcess> wait_for_child(DWORD parent_id, const char* exe_name, DWORD timeout_ms);
 
+// The system folder, whose cmd.exe and PING.EXE the folder removal runs.
+std::string system_folder();
+
 }  // namespace virelo::test

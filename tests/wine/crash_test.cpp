@@ -672,7 +672,9 @@ TEST_F(CrashTest, EveryFailpointIsRepairedByTheNextRun) {
         Outcome killed;
         {
             const auto holder = holder_for(row.scenario);
-            if (holder) ASSERT_TRUE(*holder);
+            if (holder) {
+                ASSERT_TRUE(*holder);
+            }
             const std::string exe = row.scenario == Scenario::uninstall ? setup_copy_path() : program_;
             const std::vector<std::string> args =
                 row.scenario == Scenario::uninstall ? std::vector<std::string>{"--uninstall"} : install_args();

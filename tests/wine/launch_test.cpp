@@ -1,5 +1,5 @@
-// Starting the installed application through the shell, with the stand-in
-// recording how it was started.
+// Starting the installed application, with the stand-in recording how it was
+// started.
 
 #include <windows.h>
 #include <objbase.h>
@@ -82,6 +82,38 @@ TEST_F(LaunchTest, MissingExecutableIsReported) {
     ASSERT_TRUE(win::delete_file(installed_));
     EXPECT_FALSE(launch_app(install_dir()));
     EXPECT_TRUE(test::read_start_records(record_).empty());
+}
+
+// A user name may hold %, and a folder name & or ^: the exact executable
+// runs, never one at the path an expansion of %OS% would give, nor one of the
+// same name in the current folder.
+TEST(LaunchExactPath, StartsTheExecutableAtAPathTheShellWouldExpand) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    test::TestFolder folder{"launch %OS% & ^a"};
+    test::TestFolder expanded{"launch Windows_NT & ^a"};
+    test::ScopedVariable test_mode{L"DK_SETUP_TEST", win::to_wide(folder.path())};
+    const std::string record = folder.file("starts.txt");
+    test::ScopedVariable record_variable{L"VIRELO_STANDIN_RECORD", win::to_wide(record)};
+    const std::string installed = installed_exe_path();
+    const std::string decoys[] = {expanded.file("Programs\\Virelo\\Virelo.exe"), folder.file("current\\Virelo.exe")};
+    ASSERT_TRUE(test::copy_file_to(test::standin_exe(), installed));
+    for (const auto& decoy : decoys) ASSERT_TRUE(test::copy_file_to(test::standin_next_exe(), decoy));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(win::to_wide(folder.file("current")).c_str());
+
+    const bool started = launch_app(install_dir());
+    SetCurrentDirectoryW(previous);
+    ASSERT_TRUE(started);
+    const auto starts = test::wait_for_start_records(record, 1, 10000);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].command_line, "\"" + installed + "\"" + test_parameters);
+    EXPECT_EQ(starts[0].working_folder, install_dir());
+    Sleep(500);  // a decoy started too would have recorded by now
+    EXPECT_EQ(test::read_start_records(record).size(), 1u);
+    end_processes_by_image_path(installed);
+    for (const auto& decoy : decoys) end_processes_by_image_path(decoy);
+    CoUninitialize();
 }
 
 }  // namespace

@@ -223,8 +223,11 @@ protected:
         EXPECT_EQ(test::list_files(profile_.roaming_data()), std::vector<std::string>{"notes.txt"});
     }
 
-    std::string removal_command() const {
-        return "cmd.exe /c ping 127.0.0.1 -n 3 >nul & rmdir /s /q \"" + profile_.install_folder() + "\"";
+    // It names no path of the user's: it runs in the install folder's parent.
+    static std::string removal_command() {
+        const std::string system = test::system_folder();
+        return "\"" + system + "\\cmd.exe\" /d /v:off /s /c \"\"" + system +
+               "\\PING.EXE\" 127.0.0.1 -n 3 >nul & del /f /q \"Virelo\\VireloSetup.exe\" & rmdir \"Virelo\"\"";
     }
 
     Profile profile_;

@@ -76,6 +76,14 @@ Expected<unique_pkey> parse_private_key(std::string_view pem, std::string_view s
         ERR_clear_error();
         return Out::failure(std::string{source} + ": not an ECDSA P-256 (prime256v1) key");
     }
+    // PKCS#8 may carry the public point beside the private scalar, and OpenSSL
+    // takes both as written: a damaged file would sign with one half while the
+    // tool derived the other.
+    const unique_pkey_ctx check{EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr)};
+    if (!check || EVP_PKEY_pairwise_check(check.get()) != 1) {
+        ERR_clear_error();
+        return Out::failure(std::string{source} + ": its public half does not match its private half (a damaged key)");
+    }
     return key;
 }
 

@@ -12,8 +12,8 @@ namespace virelo::tool {
 // 1 to 64 of [0-9A-Za-z.+_-], not starting or ending with '.'.
 Result check_version(std::string_view version);
 
-// Accepted by the setup program, made of [0-9A-Za-z._-] only, not starting
-// with '.'.
+// Accepted by the setup program (which also takes only [0-9A-Za-z._-]), at
+// most 200 characters, not starting with '.'.
 Result check_file_name(std::string_view name);
 
 }  // namespace virelo::tool

@@ -102,7 +102,8 @@ std::string describe_manifest_damage(std::string_view manifest_bytes) {
         return "\"size\" (" + size + ") is not an unsigned 64-bit decimal number";
     }
     if (const auto file = *manifest_field(text, "file"); !is_acceptable_file_name(file)) {
-        return "\"file\" (" + file + ") must end in .exe and hold no /, \\, : or ..";
+        return "\"file\" (" + file + ") must be made of letters, digits, '.', '-' and '_' only, end in .exe "
+               "and hold no ..";
     }
     if (const auto sha256 = to_lower_full(*manifest_field(text, "sha256")); sha256.size() != 64) {
         return "\"sha256\" has " + std::to_string(sha256.size()) + " bytes, not 64";
