@@ -40,7 +40,7 @@ Result install_executable(std::string_view staged, const CloseTiming& close_timi
             "Virelo is running and did not close. Quit it (tray icon \u2192 Exit) and run the installer again.");
     }
     if (!swap_in(staged, installed_exe_path(), backup_exe_path(), swap_timing)) {
-        return Result::failure("Could not replace the old version of Virelo.");
+        return Result::failure(std::string{not_replaced_text});
     }
     VIRELO_FAILPOINT("install.swapped");
     return Result::success();

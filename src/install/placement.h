@@ -13,6 +13,9 @@
 
 namespace virelo {
 
+// The failure after which the old executable is still in place and usable.
+inline constexpr std::string_view not_replaced_text = "Could not replace the old version of Virelo.";
+
 // Posts "Installing…", stops the application and swaps the staged file (a
 // verified download, already on the disk beside the installed executable) in.
 Result install_executable(std::string_view staged, const CloseTiming& close_timing = {},

@@ -26,8 +26,6 @@
 namespace virelo {
 namespace {
 
-constexpr char not_replaced_text[] = "Could not replace the old version of Virelo.";
-
 bool installed_copy_present() { return win::path_exists(installed_exe_path()); }
 
 bool start_installed_copy() {
