@@ -81,13 +81,17 @@ bool past(const std::optional<SteadyClock::time_point>& deadline) {
 
 // Every wait of the request ends by the deadline, as well as within the
 // session's own timeouts. A drip of bytes still passes each single wait; the
-// read loop checks the deadline between reads for that.
+// read loop checks the deadline between reads for that. Name resolution gets
+// no timeout of its own here: with one, WinHTTP resolves on a thread of its
+// own for each request (under Wine a pool thread with about 1 MiB of stack),
+// and a request with a deadline runs where its caller stops waiting for it at
+// that deadline anyway.
 void bound_waits(HINTERNET request, const std::optional<SteadyClock::time_point>& deadline,
                  std::chrono::milliseconds longest) {
     if (!deadline) return;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
     const int ms = static_cast<int>(std::clamp<long long>(left, 1, longest.count()));
-    WinHttpSetTimeouts(request, std::min(ms, 8000), std::min(ms, 8000), std::min(ms, 15000), ms);
+    WinHttpSetTimeouts(request, 0, std::min(ms, 8000), std::min(ms, 15000), ms);
     DWORD response_ms = static_cast<DWORD>(ms);
     WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof response_ms);
 }

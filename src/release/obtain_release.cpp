@@ -26,7 +26,7 @@ struct SignedManifest {
 // check that runs out of time reports the site as unreachable.
 Expected<SignedManifest> fetch_from(std::string_view site, ReleaseSource source,
                                     const std::shared_ptr<const HttpSession>& session,
-                                    SteadyClock::time_point deadline) {
+                                    SteadyClock::time_point deadline, const std::function<void()>& meanwhile) {
     // The session is shared with the threads, which may outlive this call: a
     // request walked away from ends by itself at the deadline.
     const auto fetch = [&](std::string_view path, std::uint64_t cap) {
@@ -36,6 +36,7 @@ Expected<SignedManifest> fetch_from(std::string_view site, ReleaseSource source,
     };
     Background<Expected<Bytes>> manifest_fetch{fetch(manifest_path(source), max_manifest_bytes)};
     Background<Expected<Bytes>> signature_fetch{fetch(signature_path(source), max_signature_bytes)};
+    if (meanwhile) meanwhile();
 
     auto manifest = manifest_fetch.wait_until(deadline);
     if (!manifest) return Expected<SignedManifest>::failure(timed_out);
@@ -54,13 +55,13 @@ ReleaseRefusal unreachable(const std::string& reason) {
 }  // namespace
 
 ReleaseOutcome obtain_release(std::string_view site, const std::shared_ptr<const HttpSession>& session,
-                              SteadyClock::time_point deadline) {
+                              SteadyClock::time_point deadline, const std::function<void()>& meanwhile) {
     // The release API first; any failure there falls back to the static files
     // without a trace, unless the time is already up.
-    auto fetched = fetch_from(site, ReleaseSource::release_api, session, deadline);
+    auto fetched = fetch_from(site, ReleaseSource::release_api, session, deadline, meanwhile);
     if (!fetched) {
         if (SteadyClock::now() >= deadline) return unreachable(timed_out);
-        fetched = fetch_from(site, ReleaseSource::static_files, session, deadline);
+        fetched = fetch_from(site, ReleaseSource::static_files, session, deadline, {});
         if (!fetched) return unreachable(fetched.error());
     }
     const SignedManifest& answer = fetched.value();

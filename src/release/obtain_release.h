@@ -1,6 +1,7 @@
 #pragma once
 // Fetching, verifying and reading the signed release description.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,8 +30,10 @@ using ReleaseOutcome = std::variant<Release, ReleaseRefusal>;
 
 // Tries the release API, then the static files, and stops at `deadline`
 // whatever the site does; the manifest and the signature of a source travel
-// at once over the shared session.
+// at once over the shared session. `meanwhile`, when given, runs once on the
+// caller's thread while the first answers are on their way: work of the
+// caller's own that then costs no thread of its own.
 ReleaseOutcome obtain_release(std::string_view site, const std::shared_ptr<const HttpSession>& session,
-                              SteadyClock::time_point deadline);
+                              SteadyClock::time_point deadline, const std::function<void()>& meanwhile = {});
 
 }  // namespace virelo

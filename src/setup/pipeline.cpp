@@ -16,7 +16,6 @@
 #include "install/registration.h"
 #include "install/shortcuts.h"
 #include "migration/migration.h"
-#include "release/background.h"
 #include "release/digest.h"
 #include "release/download.h"
 #include "release/obtain_release.h"
@@ -122,19 +121,20 @@ Result run_install(const PipelineOptions& options) {
     log_line("site " + site + " (" + choice.reason + "); Virelo " + (was_installed ? "installed" : "not installed"));
     post_status("Checking for updates\u2026", progress_indeterminate);
 
-    // The installed executable is digested while the release description is
-    // on its way: an up-to-date start then costs the longer of the two, not
-    // their sum. Nothing is read when there is nothing installed.
-    Background<std::optional<FileDigest>> installed_digest{[was_installed] {
-        return was_installed ? digest_file(installed_exe_path()) : std::nullopt;
-    }};
-
     // One session for the run, so the executable comes over a connection the
     // check already opened.
     const auto session = std::make_shared<const HttpSession>(options.receive_timeout);
     const auto deadline = SteadyClock::now() +
         (was_installed ? options.check_budget_installed : options.check_budget_first_install);
-    ReleaseOutcome outcome = obtain_release(site, session, deadline);
+    // The installed executable is digested by this thread while the release
+    // description is on its way: an up-to-date start then costs the longer of
+    // the two, not their sum, without a thread of its own (under Wine every
+    // thread keeps about 1 MiB of stack resident). Nothing is read when there
+    // is nothing installed.
+    std::optional<FileDigest> installed_digest;
+    ReleaseOutcome outcome = obtain_release(site, session, deadline, [&] {
+        if (was_installed) installed_digest = digest_file(installed_exe_path());
+    });
     if (const auto* refusal = std::get_if<ReleaseRefusal>(&outcome)) return settle_refusal(*refusal, was_installed);
     const Release& release = std::get<Release>(outcome);
     const std::optional<std::uint64_t> recorded_serial = read_serial_value();
@@ -147,7 +147,7 @@ Result run_install(const PipelineOptions& options) {
     // The highest serial accepted so far; a later replay of an older one is refused.
     if (release.serial && (!recorded_serial || *release.serial > *recorded_serial)) write_serial_value(*release.serial);
 
-    if (Result placed = bring_executable_up_to_date(release, installed_digest.wait(), site, *session, options);
+    if (Result placed = bring_executable_up_to_date(release, installed_digest, site, *session, options);
         !placed) {
         return placed;
     }

@@ -230,6 +230,7 @@ def big_release(bench, big_port, small_port):
     exe_url = f"http://127.0.0.1:{big_port}/api/release?f=exe"
     idle_peaks, window_peaks, floor_installs, floor_currents, installs, currents = [], [], [], [], [], []
     install_peaks, current_peaks, small_install_peaks, small_current_peaks = [], [], [], []
+    least_peaks = []
     for i in range(REPS):
         small = bench.test_folder(f"small-{i}")
         small_install_peaks.append(bench.setup_run(small, small_port)[1])
@@ -237,6 +238,9 @@ def big_release(bench, big_port, small_port):
         idle_peaks.append(bench.run_windows(bench.floor_exe, ["idle", "1000"])[1])
         window_peaks.append(bench.run_windows(bench.floor_exe, ["idle-window", "1000"])[1])
         folder = bench.test_folder(f"big-{i}")
+        least_peaks.append(bench.run_windows(bench.floor_exe, [
+            "least-current", f"http://127.0.0.1:{small_port}/api/release?f=manifest",
+            windows_path(os.path.join(folder, "least.lnk"))])[1])
         floor_file = os.path.join(folder, "floor.bin")
         floor_installs.append(bench.run_windows(bench.floor_exe, ["install", exe_url, windows_path(floor_file)])[0])
         wall, peak = bench.setup_run(folder, big_port)
@@ -270,6 +274,11 @@ def big_release(bench, big_port, small_port):
     print(f"  above a bare Wine process with COM initialised and a hidden window ({windowed / 1024:.1f} MiB), "
           f"which the program needs for its window and shortcuts: install {(median(install_peaks) - windowed) / 1024:.1f}"
           f" MiB, up to date {(median(current_peaks) - windowed) / 1024:.1f} MiB")
+    least = median(least_peaks)
+    print(f"  a program that does only what every up-to-date start must (COM, a hidden window, a worker thread, one GET,"
+          f" an ECDSA check, a shell link) peaks {(least - idle) / 1024:.1f} MiB above a bare Wine process"
+          f" (runs {spread([(p - idle) / 1024 for p in least_peaks])}); the up-to-date start is"
+          f" {(median(current_peaks) - least) / 1024:.1f} MiB above that")
 
 
 
