@@ -44,6 +44,7 @@
 #include "support/shell_link.h"
 #include "support/standin.h"
 #include "support/test_folder.h"
+#include "support/uninstall_entry.h"
 
 namespace virelo {
 namespace {
@@ -190,13 +191,6 @@ std::vector<std::string> settings_below(std::string_view key) {
         lines.push_back(std::move(relative));
     }
     return lines;
-}
-
-// The values directly in a key.
-std::size_t value_count(std::string_view key) {
-    std::size_t count = 0;
-    for (const auto& line : test::dump_tree(key)) count += line.rfind(std::string{key} + " : ", 0) == 0;
-    return count;
 }
 
 void wait_until_gone(const std::string& path, DWORD timeout_ms) {
@@ -501,18 +495,7 @@ protected:
             EXPECT_FALSE(win::path_exists(win::temporary_path(link))) << link;
         }
 
-        const std::string key = uninstall_key();
-        EXPECT_EQ(test::read_string(key, "DisplayName"), "Virelo");
-        EXPECT_EQ(test::read_string(key, "DisplayVersion"), version);
-        EXPECT_EQ(test::read_string(key, "Publisher"), "Halvik");
-        EXPECT_EQ(test::read_string(key, "DisplayIcon"), installed_exe_path());
-        EXPECT_EQ(test::read_string(key, "InstallLocation"), install_dir());
-        EXPECT_EQ(test::read_string(key, "UninstallString"), "\"" + setup_copy_path() + "\" --uninstall");
-        EXPECT_EQ(test::read_dword(key, "NoModify"), 1u);
-        EXPECT_EQ(test::read_dword(key, "NoRepair"), 1u);
-        EXPECT_EQ(test::read_dword(key, "EstimatedSize"), executable.size() / 1024 + 400);
-        EXPECT_EQ(value_count(key), 9u);
-        EXPECT_EQ(test::read_string(launcher_key(), "Site"), site_.url());
+        test::expect_uninstall_entry(version, executable.size(), site_.url());
     }
 
     // The files in the test folder but the diagnostic log (setup.log and its

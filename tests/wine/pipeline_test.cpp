@@ -39,6 +39,7 @@
 #include "support/signing.h"
 #include "support/standin.h"
 #include "support/test_folder.h"
+#include "support/uninstall_entry.h"
 
 namespace virelo {
 namespace {
@@ -244,13 +245,6 @@ std::optional<std::string> link_target(const std::string& file) {
     return link ? std::optional<std::string>{link->target} : std::nullopt;
 }
 
-// The values directly in a key.
-std::size_t value_count(std::string_view key) {
-    std::size_t count = 0;
-    for (const auto& line : test::dump_tree(key)) count += line.rfind(std::string{key} + " : ", 0) == 0;
-    return count;
-}
-
 class PipelineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -334,18 +328,7 @@ protected:
         EXPECT_EQ(test::read_text(version_file_path()), version);
         EXPECT_EQ(link_target(start_menu_shortcut_path()), setup_copy_path());
 
-        const std::string key = uninstall_key();
-        EXPECT_EQ(test::read_string(key, "DisplayName"), "Virelo");
-        EXPECT_EQ(test::read_string(key, "DisplayVersion"), version);
-        EXPECT_EQ(test::read_string(key, "Publisher"), "Halvik");
-        EXPECT_EQ(test::read_string(key, "DisplayIcon"), installed_exe_path());
-        EXPECT_EQ(test::read_string(key, "InstallLocation"), install_dir());
-        EXPECT_EQ(test::read_string(key, "UninstallString"), "\"" + setup_copy_path() + "\" --uninstall");
-        EXPECT_EQ(test::read_dword(key, "NoModify"), 1u);
-        EXPECT_EQ(test::read_dword(key, "NoRepair"), 1u);
-        EXPECT_EQ(test::read_dword(key, "EstimatedSize"), executable.size() / 1024 + 400);
-        EXPECT_EQ(value_count(key), 9u);
-        EXPECT_EQ(test::read_string(launcher_key(), "Site"), site_.url());
+        test::expect_uninstall_entry(version, executable.size(), site_.url());
     }
 
     // Nothing of steps 9 to 12 happened.

@@ -146,4 +146,10 @@ std::vector<std::string> dump_tree(HKEY root, std::string_view key) {
     return lines;
 }
 
+std::size_t value_count(std::string_view key) {
+    std::size_t count = 0;
+    for (const auto& line : dump_tree(key)) count += line.rfind(std::string{key} + " : ", 0) == 0;
+    return count;
+}
+
 }  // namespace virelo::test

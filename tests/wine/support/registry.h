@@ -48,5 +48,7 @@ private:
 std::vector<std::string> dump_tree(std::string_view key);
 // The same below another root key (HKEY_LOCAL_MACHINE, say).
 std::vector<std::string> dump_tree(HKEY root, std::string_view key);
+// The values directly in a key.
+std::size_t value_count(std::string_view key);
 
 }  // namespace virelo::test
