@@ -193,11 +193,6 @@ std::vector<std::string> settings_below(std::string_view key) {
     return lines;
 }
 
-void wait_until_gone(const std::string& path, DWORD timeout_ms) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (win::path_exists(path) && GetTickCount64() < deadline) Sleep(50);
-}
-
 // A Dockling installation's names in the clone's profile, formed independently
 // of the code.
 struct LegacyProfile {
@@ -369,7 +364,7 @@ protected:
             // Its folder removal, too: still pending, it would remove the
             // folder of the next test's installation.
             wait_for_folder_removal_of(started->child.id);
-            wait_until_gone(install_dir(), 15000);
+            (void)test::wait_until_gone(install_dir(), 15000);
             return;
         }
         // The older setup program's copy is what the shortcuts start.
@@ -465,18 +460,6 @@ protected:
 
     // ---- what must hold -------------------------------------------------------
 
-    void expect_link(const std::string& file) {
-        SCOPED_TRACE(file);
-        const auto link = test::read_shell_link(file);
-        ASSERT_TRUE(link) << "not readable as a shell link";
-        EXPECT_EQ(link->target, setup_copy_path());
-        EXPECT_EQ(link->arguments, "");
-        EXPECT_EQ(link->working_folder, install_dir());
-        EXPECT_EQ(link->description, "Virelo");
-        EXPECT_EQ(link->icon, installed_exe_path());
-        EXPECT_EQ(link->icon_index, 0);
-    }
-
     // The complete installation of `executable` as `version`.
     void expect_installation(const Bytes& executable, std::string_view version, bool desktop_shortcut) {
         EXPECT_EQ(test::list_files(install_dir()),
@@ -485,9 +468,9 @@ protected:
         EXPECT_EQ(file_bytes(setup_copy_path()), expected_setup_copy_);
         EXPECT_EQ(test::read_text(version_file_path()), version);
 
-        expect_link(start_menu_shortcut_path());
+        test::expect_link_to_setup_copy(start_menu_shortcut_path());
         if (desktop_shortcut) {
-            expect_link(desktop_shortcut_path());
+            test::expect_link_to_setup_copy(desktop_shortcut_path());
         } else {
             EXPECT_FALSE(win::path_exists(desktop_shortcut_path())) << "a desktop shortcut the user deleted came back";
         }

@@ -32,18 +32,6 @@ protected:
     }
     void TearDown() override { CoUninitialize(); }
 
-    void expect_link_to_setup_copy(const std::string& file) {
-        SCOPED_TRACE(file);
-        const auto link = test::read_shell_link(file);
-        ASSERT_TRUE(link);
-        EXPECT_EQ(link->target, setup_copy_path());
-        EXPECT_EQ(link->arguments, "");
-        EXPECT_EQ(link->working_folder, install_dir());
-        EXPECT_EQ(link->description, "Virelo");
-        EXPECT_EQ(link->icon, installed_exe_path());
-        EXPECT_EQ(link->icon_index, 0);
-    }
-
     test::TestFolder folder_{"shortcuts"};
     test::ScopedVariable test_mode_{L"DK_SETUP_TEST", win::to_wide(folder_.path())};
 };
@@ -89,13 +77,13 @@ TEST_F(ShortcutsTest, DesktopShortcutOnlyWithoutAStartMenuShortcut) {
             EXPECT_FALSE(win::path_exists(win::temporary_path(link))) << link;
         }
 
-        expect_link_to_setup_copy(start_menu);  // rewritten in every case
+        test::expect_link_to_setup_copy(start_menu);  // rewritten in every case
         if (c.desktop_after == State::absent) {
             EXPECT_FALSE(win::path_exists(desktop));
         } else if (c.desktop_after == State::user_file) {
             EXPECT_EQ(test::read_text(desktop), user_text);
         } else {
-            expect_link_to_setup_copy(desktop);
+            test::expect_link_to_setup_copy(desktop);
         }
     }
 }

@@ -86,15 +86,6 @@ std::vector<std::string> command_interpreters(DWORD parent_id) {
     return commands;
 }
 
-bool wait_until_gone(const std::string& path, DWORD timeout_ms) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (win::path_exists(path)) {
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(100);
-    }
-    return true;
-}
-
 // One uninstall run: the answerer and the setup program, started together.
 class UninstallRun {
 public:
@@ -280,7 +271,7 @@ TEST_F(UninstallNormalMode, AnsweringYesRemovesEverythingAndTheFolderAfterTheBox
                   (std::vector<Box>{expected_box(confirmation, "6,7", "question", IDYES, uninstall.setup_id(), 1),
                                     expected_box(completion, "1", "information", IDOK, uninstall.setup_id(), 2)}));
         expect_removed(kept_settings);
-        EXPECT_TRUE(wait_until_gone(profile_.install_folder(), 15000));
+        EXPECT_TRUE(test::wait_until_gone(profile_.install_folder(), 15000));
     }
 }
 

@@ -82,15 +82,6 @@ std::string removal_command() {
            "\\PING.EXE\" 127.0.0.1 -n 3 >nul & del /f /q \"Virelo\\VireloSetup.exe\" & rmdir \"Virelo\"\"";
 }
 
-bool wait_until_gone(const std::string& path, DWORD timeout_ms) {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (win::path_exists(path)) {
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(100);
-    }
-    return true;
-}
-
 TEST(UninstallTestMode, RemovesTheTestInstallationAndThenItsFolder) {
     test::TestFolder t{"uninstall-test-mode"};
     const std::string folder = t.file("Programs\\Virelo");
@@ -198,7 +189,7 @@ TEST(UninstallTestMode, RemovesAFolderWhosePathCmdWouldExpandAndRunsNoDecoy) {
     ASSERT_TRUE(removal);
     EXPECT_EQ(removal->command_line, removal_command());
 
-    EXPECT_TRUE(wait_until_gone(folder, 15000));
+    EXPECT_TRUE(test::wait_until_gone(folder, 15000));
     EXPECT_EQ(test::read_text(decoy_file), "decoy");
     EXPECT_TRUE(win::path_exists(t.file("Programs")));
     for (const auto& path : decoys) end_processes_by_image_path(path);
@@ -260,7 +251,7 @@ TEST(UninstallLinks, RemovesTheFolderButNothingALinkPointsTo) {
     ASSERT_TRUE(setup);
     ASSERT_TRUE(test::wait_for_exit(*setup, 30000));
     // The setup copy is the last file the removal deletes.
-    EXPECT_TRUE(wait_until_gone(folder + "\\VireloSetup.exe", 15000));
+    EXPECT_TRUE(test::wait_until_gone(folder + "\\VireloSetup.exe", 15000));
     Sleep(500);  // the command's rmdir, right after
 
     EXPECT_EQ(test::read_text(folder_target), "precious\n");

@@ -5,8 +5,11 @@
 #include <shlguid.h>
 #include <shobjidl.h>
 
+#include <gtest/gtest.h>
+
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/names.h"
 
 namespace virelo::test {
 
@@ -33,6 +36,18 @@ std::optional<ShellLink> read_shell_link(const std::string& file) {
     text[0] = 0;
     result.icon = read(link->GetIconLocation(text, 1024, &result.icon_index));
     return result;
+}
+
+void expect_link_to_setup_copy(const std::string& file) {
+    SCOPED_TRACE(file);
+    const auto link = read_shell_link(file);
+    ASSERT_TRUE(link) << "not readable as a shell link";
+    EXPECT_EQ(link->target, setup_copy_path());
+    EXPECT_EQ(link->arguments, "");
+    EXPECT_EQ(link->working_folder, install_dir());
+    EXPECT_EQ(link->description, "Virelo");
+    EXPECT_EQ(link->icon, installed_exe_path());
+    EXPECT_EQ(link->icon_index, 0);
 }
 
 }  // namespace virelo::test

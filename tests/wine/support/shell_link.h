@@ -16,4 +16,8 @@ struct ShellLink {
 // when the file cannot be loaded as a link.
 std::optional<ShellLink> read_shell_link(const std::string& file);
 
+// Expects `file` to be a Virelo shortcut as the install writes it: the setup
+// copy, no arguments, the install folder, the description and the icon.
+void expect_link_to_setup_copy(const std::string& file);
+
 }  // namespace virelo::test

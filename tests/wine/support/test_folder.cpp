@@ -79,4 +79,13 @@ void backdate(const std::string& path) {
     SetFileTime(file.get(), nullptr, nullptr, &time);
 }
 
+bool wait_until_gone(const std::string& path, unsigned long timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while (win::path_exists(path)) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(100);
+    }
+    return true;
+}
+
 }  // namespace virelo::test

@@ -36,4 +36,8 @@ bool file_exists(const std::string& path);
 std::uint64_t last_write(const std::string& path);
 void backdate(const std::string& path);
 
+// Waits up to `timeout_ms` for `path` to disappear (a folder removal that runs
+// after the program has ended); whether it did.
+bool wait_until_gone(const std::string& path, unsigned long timeout_ms);
+
 }  // namespace virelo::test
