@@ -3,34 +3,24 @@
 
 #include <windows.h>
 
-#include <optional>
+#include <cstdlib>
 #include <string>
 
+#include "common/win/environment.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 
 namespace virelo::failpoints {
 namespace {
 
-std::optional<std::wstring> variable(const wchar_t* name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) return std::nullopt;
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(name, value.data(), size));
-    return value;
-}
-
-bool is_chosen(std::string_view name) {
-    const auto chosen = variable(L"VIRELO_FAILPOINT");
-    return chosen && *chosen == win::to_wide(name);
-}
+bool is_chosen(std::string_view name) { return win::env_text("VIRELO_FAILPOINT") == name; }
 
 // Appended and closed at once, so a line is complete on disk before anything
 // that follows it can end the process.
 void trace(std::string_view name) {
-    const auto file = variable(L"VIRELO_FAILPOINT_TRACE");
-    if (!file) return;
-    const win::unique_file out{CreateFileW(file->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const std::string file = win::env_text("VIRELO_FAILPOINT_TRACE");
+    if (file.empty()) return;
+    const win::unique_file out{CreateFileW(win::to_wide(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!out) return;
     const std::string line = std::string{name} + "\n";
@@ -48,7 +38,9 @@ void trace(std::string_view name) {
 void reach(std::string_view name) {
     trace(name);
     if (is_chosen(name)) end_process();
-    if (const auto pause = variable(L"VIRELO_FAILPOINT_PAUSE_MS")) Sleep(static_cast<DWORD>(_wtoi(pause->c_str())));
+    if (const std::string pause = win::env_text("VIRELO_FAILPOINT_PAUSE_MS"); !pause.empty()) {
+        Sleep(static_cast<DWORD>(std::atoi(pause.c_str())));
+    }
 }
 
 Watch::Watch(std::string_view name, std::function<bool()> reached) {
