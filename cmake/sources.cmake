@@ -22,6 +22,8 @@ function(virelo_core_library name)
   get_property(sources GLOBAL PROPERTY VIRELO_PORTABLE_SOURCES)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}/src")
+  # The download decoders inflate with zlib; the program links it statically.
+  target_link_libraries(${name} PUBLIC ZLIB::ZLIB)
   if(ARGN)
     target_compile_options(${name} PUBLIC ${ARGN})
     target_link_options(${name} PUBLIC ${ARGN})

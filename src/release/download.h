@@ -34,9 +34,14 @@ struct StagedExecutable {
 };
 
 // Downloads into the staged file with the megabyte progress line and tests
-// the bytes. On any failure the staged file is gone again, and so is an
-// install folder this call had to create.
+// the bytes. The smallest way the release offers comes first: a delta from
+// the installed executable (whose digest `installed` holds), then the
+// compressed copy, then the whole executable; a way that fails for any
+// reason hands over to the next in the same run, and only the last one's
+// failure is returned. On any failure the staged file is gone again, and so
+// is an install folder this call had to create.
 Expected<StagedExecutable> download_release(const Release& release, std::string_view site,
-                                            const HttpSession& session);
+                                            const HttpSession& session,
+                                            const std::optional<FileDigest>& installed = std::nullopt);
 
 }  // namespace virelo

@@ -2,6 +2,7 @@
 
 #include "common/freshness.h"
 #include "common/manifest.h"
+#include "common/result.h"
 #include "common/unicode_lower.h"
 #include "common/utf.h"
 
@@ -12,8 +13,8 @@ char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c -
 
 }  // namespace
 
-bool is_acceptable_file_name(std::string_view file) {
-    if (file.empty()) return false;
+bool is_plain_file_name(std::string_view file) {
+    if (file.empty() || file.size() > 200) return false;
     // Plain ASCII only: the name goes into a URL unescaped, and a host that
     // decoded %2F or %00 before mapping it to a file could be led anywhere.
     for (const char c : file) {
@@ -21,7 +22,11 @@ bool is_acceptable_file_name(std::string_view file) {
                            c == '-' || c == '_';
         if (!plain) return false;
     }
-    if (file.find("..") != std::string_view::npos) return false;
+    return file.find("..") == std::string_view::npos;
+}
+
+bool is_acceptable_file_name(std::string_view file) {
+    if (!is_plain_file_name(file)) return false;
     constexpr std::string_view extension = ".exe";
     if (file.size() < extension.size()) return false;
     const std::string_view tail = file.substr(file.size() - extension.size());
@@ -29,6 +34,84 @@ bool is_acceptable_file_name(std::string_view file) {
         if (ascii_lower(tail[i]) != extension[i]) return false;
     }
     return true;
+}
+
+namespace {
+
+bool is_digest_text(std::string_view text) {
+    if (text.size() != 64) return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+std::string lowered_ascii(std::string_view text) {
+    std::string lowered{text};
+    for (char& c : lowered) c = ascii_lower(c);
+    return lowered;
+}
+
+// A part's object: "file", "size" and "sha256", each by the rules of the
+// release's own; a failure names what is wrong.
+Expected<ReleasePart> read_part(std::string_view object) {
+    using Out = Expected<ReleasePart>;
+    const auto file = manifest_field(object, "file");
+    const auto size_text = manifest_field(object, "size");
+    const auto sha256 = manifest_field(object, "sha256");
+    if (!file || !size_text || !sha256) return Out::failure("needs \"file\", \"size\" and \"sha256\"");
+    if (!is_plain_file_name(*file)) {
+        return Out::failure("\"file\" (" + *file + ") must be letters, digits, '.', '-' and '_' and hold no ..");
+    }
+    const auto size = parse_decimal_u64(*size_text);
+    if (!size) return Out::failure("\"size\" (" + *size_text + ") is not an unsigned 64-bit decimal number");
+    ReleasePart part{*file, *size, lowered_ascii(*sha256)};
+    if (!is_digest_text(part.sha256)) return Out::failure("\"sha256\" is not 64 hexadecimal digits");
+    return part;
+}
+
+}  // namespace
+
+ReleaseParts read_release_parts(std::string_view text, std::string_view release_sha256) {
+    ReleaseParts parts;
+    if (const auto object = manifest_object(text, "compressed")) {
+        auto part = read_part(*object);
+        if (part) {
+            parts.compressed = std::move(part.value());
+        } else {
+            parts.problems.push_back("\"compressed\": " + part.error());
+        }
+    } else if (manifest_field(text, "compressed")) {
+        parts.problems.push_back("\"compressed\" is not an object");
+    }
+    if (const auto object = manifest_object(text, "deltas")) {
+        for (const auto& member : manifest_object_members(*object, max_deltas)) {
+            const std::string base = lowered_ascii(member.key);
+            const std::string where = "\"deltas\" entry " + std::string{member.key};
+            auto part = read_part(member.object);
+            if (!is_digest_text(base)) {
+                parts.problems.push_back(where + ": the key must be the base's SHA-256, 64 hexadecimal digits");
+            } else if (base == release_sha256) {
+                parts.problems.push_back(where + ": a delta from the release itself");
+            } else if (!part) {
+                parts.problems.push_back(where + ": " + part.error());
+            } else {
+                const auto base_file = manifest_field(member.object, "base");
+                parts.deltas.push_back({base, base_file && is_plain_file_name(*base_file) ? *base_file : std::string{},
+                                        std::move(part.value())});
+            }
+        }
+    } else if (manifest_field(text, "deltas")) {
+        parts.problems.push_back("\"deltas\" is not an object");
+    }
+    return parts;
+}
+
+const DeltaPart* find_delta(const Release& release, std::string_view base_sha256) {
+    for (const auto& delta : release.deltas) {
+        if (delta.base_sha256 == base_sha256) return &delta;
+    }
+    return nullptr;
 }
 
 std::optional<Release> read_manifest(std::string_view manifest_bytes) {
@@ -60,6 +143,10 @@ std::optional<Release> read_manifest(std::string_view manifest_bytes) {
         if (!release.expires) return std::nullopt;
     }
 
+    ReleaseParts parts = read_release_parts(text, release.sha256);
+    release.compressed = std::move(parts.compressed);
+    release.deltas = std::move(parts.deltas);
+
     release.version = std::move(*version);
     release.file = std::move(*file);
     release.size = *size;
@@ -87,5 +174,7 @@ std::string executable_path(const Release& release) {
     return release.source == ReleaseSource::release_api ? std::string{"api/release?f=exe"}
                                                         : release.file;
 }
+
+std::string part_path(const ReleasePart& part) { return part.file; }
 
 }  // namespace virelo

@@ -89,7 +89,7 @@ Result bring_executable_up_to_date(const Release& release, const std::optional<F
         log_line("the installed executable is this release");
         return Result::success();
     }
-    auto staged = download_release(release, site, session);
+    auto staged = download_release(release, site, session, installed);
     if (!staged) return start_installed_copy_and_fail(staged.error());
     Result placed = install_executable(staged.value().path, options.close_timing, options.swap_timing);
     // A copy that refused to close is still running; only a failed swap,

@@ -7,6 +7,7 @@ exports its environment (WINEPREFIX, WINE, HOME, DISPLAY, WINEDEBUG).
     python3 startup_bench.py BUILD_DIR STATE_DIR SOURCE_DIR
 """
 import os
+import random
 import re
 import shutil
 import signal
@@ -103,7 +104,7 @@ class Bench:
         self.background([self.tool, "serve", "--root", folder, "--listen", "127.0.0.1:0"], log)
         return int(self.wait_line(log, r"listening on http://127\.0\.0\.1:(\d+)/").group(1))
 
-    def proxy(self, upstream, rtt_ms):
+    def proxy(self, upstream, rtt_ms, rate=0):
         ready = threading.Event()
         found = {}
 
@@ -111,7 +112,7 @@ class Bench:
             def announce(port):
                 found["port"] = port
                 ready.set()
-            asyncio.run(latency_proxy.serve(upstream, rtt_ms, announce))
+            asyncio.run(latency_proxy.serve(upstream, rtt_ms, announce, rate))
 
         threading.Thread(target=run, daemon=True).start()
         ready.wait(10)
@@ -201,6 +202,8 @@ def run(bench):
         broken_site(bench, small_port)
     if wanted("cpu"):
         sweep_cpu(bench)
+    if wanted("update"):
+        update_through_a_slow_link(bench, standin)
 
 
 def round_trips(bench, small_port):
@@ -309,6 +312,57 @@ def broken_site(bench, small_port):
             results.append(wall)
         print(f"  {mode:10} {median(results):5.2f} s (runs {spread(results)} s)")
 
+
+
+def padded_standin(standin, path, changed_at):
+    """The stand-in followed by the same pseudo-random bytes up to SIZE_MIB,
+    with 4 KiB changed at `changed_at` (None: unchanged): consecutive builds
+    of a large program."""
+    data = bytearray(open(standin, "rb").read())
+    data += random.Random(11).randbytes(SIZE_MIB * 1048576 - len(data))
+    if changed_at is not None:
+        data[changed_at:changed_at + 4096] = random.Random(changed_at).randbytes(4096)
+    with open(path, "wb") as out:
+        out.write(data)
+    return path
+
+
+def update_through_a_slow_link(bench, standin):
+    # ---- an update of a large release through a 10 Mbit/s link: through the
+    # delta the release offers, and through the whole executable.
+    rate = 10_000_000 / 8
+    print(f"
+an update of a {SIZE_MIB} MiB release through a {rate * 8 / 1e6:.0f} Mbit/s link, 20 ms RTT (one run each):")
+    v1 = padded_standin(standin, os.path.join(bench.work, "Virelo-v1.exe"), None)
+    v2 = padded_standin(standin, os.path.join(bench.work, "Virelo-v2.exe"), 50 * 1048576)
+    first = os.path.join(bench.work, "site-update-first")
+    with_delta = os.path.join(bench.work, "site-update-delta")
+    whole = os.path.join(bench.work, "site-update-whole")
+    bench.publish(v1, "1.0.0", first, "--force")
+    bench.publish(v1, "1.0.0", with_delta, "--force")
+    start = time.monotonic()
+    bench.publish(v2, "1.0.1", with_delta, "--force")
+    publish_seconds = time.monotonic() - start
+    bench.publish(v2, "1.0.1", whole, "--force", "--deltas", "0")
+    first_port = bench.serve(first, "serve-update-first.log")
+    idle = median([bench.run_windows(bench.floor_exe, ["idle", "1000"])[1] for _ in range(3)])
+    results = {}
+    for label, site in (("delta", with_delta), ("whole", whole)):
+        folder = bench.test_folder(f"update-{label}")
+        bench.setup_run(folder, first_port)  # 1.0.0 installed over loopback
+        port = bench.proxy(bench.serve(site, f"serve-update-{label}.log"), 20, rate)
+        results[label] = bench.setup_run(folder, port, from_setup_copy=True, timeout=600)
+        installed = os.path.join(folder, "Programs", "Virelo", "Virelo.exe")
+        if open(installed, "rb").read() != open(v2, "rb").read():
+            print(f"  {label}: the update did not install the new release")
+    delta_bytes = sum(os.path.getsize(os.path.join(with_delta, n)) for n in os.listdir(with_delta) if n.endswith(".vdelta"))
+    print(f"  through the delta ({delta_bytes} bytes): {results['delta'][0]:6.2f} s until Virelo runs; "
+          f"through the whole executable: {results['whole'][0]:6.2f} s "
+          f"({results['whole'][0] / results['delta'][0]:.0f}x as long)")
+    print(f"  peak working set of the delta update: {(results['delta'][1] - idle) / 1024:.1f} MiB above a bare Wine "
+          f"process ({idle / 1024:.1f} MiB; target <= 32), the whole-file update "
+          f"{(results['whole'][1] - idle) / 1024:.1f} MiB")
+    print(f"  (publishing 1.0.1 with its delta from 1.0.0 took {publish_seconds:.0f} s)")
 
 
 def sweep_cpu(bench):

@@ -3,6 +3,7 @@ folder written by `virelo-release publish` at the server root and under a
 sub-path: the release API, the static files, the headers and the refusals;
 and `virelo-release verify URL` against it."""
 
+import json
 import os
 import re
 import shutil
@@ -91,6 +92,9 @@ class NginxSiteTest(TempFolderTest):
             ("release.exe", self.exe, EXE_TYPE, True),
             ("Virelo-1.4.2.exe", self.exe, EXE_TYPE, False),
         ]
+        # The compressed copy: named after its content, so cached for good, and never re-encoded.
+        compressed = json.loads(manifest)["compressed"]["file"]
+        cases.append((compressed, read(os.path.join(self.site, compressed)), "application/gzip", "immutable"))
         for prefix in self.PREFIXES:
             get = self.serve(prefix)
             for target, body, content_type, uncached in cases:
@@ -100,6 +104,10 @@ class NginxSiteTest(TempFolderTest):
                     self.assertEqual(received, body)
                     self.assertEqual(headers["Content-Length"], str(len(body)))
                     self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
+                    self.assertNotIn("Content-Encoding", headers)
+                    if uncached == "immutable":
+                        self.assertEqual(headers.get("Cache-Control"), "public, max-age=31536000, immutable")
+                        continue
                     self.assertEqual(headers.get("Cache-Control") == "no-cache", uncached, headers)
                     # Validators on every file, so caches and resumed downloads can check cheaply.
                     self.assertIn("ETag", headers)
@@ -116,6 +124,12 @@ class NginxSiteTest(TempFolderTest):
             self.assertEqual(status, 200)
             with open(os.path.join(fetched, name), "wb") as out:
                 out.write(body)
+        # The compressed copy is a static file only: the API serves the three fixed answers.
+        compressed = json.loads(read(os.path.join(fetched, "manifest.json")))["compressed"]["file"]
+        status, _, body = get(compressed)
+        self.assertEqual(status, 200)
+        with open(os.path.join(fetched, compressed), "wb") as out:
+            out.write(body)
         code, stdout, stderr = run_tool("verify", "--key", DEMO_PUB, fetched)
         self.assertEqual((code, last_line(stdout)), (0, "OK: Virelo 1.4.2 (Virelo-1.4.2.exe, 70000 bytes)\n"), stderr)
 

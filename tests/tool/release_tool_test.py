@@ -2,6 +2,8 @@
 
 import base64
 import concurrent.futures
+import gzip
+import hashlib
 import json
 import os
 import re
@@ -69,13 +71,19 @@ class PublishTest(TempFolderTest):
     def test_round_trip(self):
         site = self.path("site", "nested")  # missing folders are created
         data = self.publish_demo(site, "1.4.2", "Virelo-1.4.2.exe", size=5000)
+        sha = hashlib.sha256(data).hexdigest()
         self.assertEqual(sorted(os.listdir(site)),
-                         ["Virelo-1.4.2.exe", "manifest.json", "manifest.sig", "release.exe"])
+                         ["Virelo-1.4.2.exe", f"Virelo-1.4.2.exe.{sha[:12]}.gz", "manifest.json", "manifest.sig",
+                          "release.exe"])
         self.assertEqual(read(os.path.join(site, "Virelo-1.4.2.exe")), data)
         self.assertEqual(read(os.path.join(site, "release.exe")), data)
         manifest = json.loads(read(os.path.join(site, "manifest.json")))
+        compressed = read(os.path.join(site, f"Virelo-1.4.2.exe.{sha[:12]}.gz"))
+        self.assertEqual(gzip.decompress(compressed), data)
         self.assertEqual(manifest, {"app": "Virelo", "version": "1.4.2", "file": "Virelo-1.4.2.exe", "size": 5000,
-                                    "sha256": __import__("hashlib").sha256(data).hexdigest(), "serial": 1})
+                                    "sha256": sha, "serial": 1,
+                                    "compressed": {"file": f"Virelo-1.4.2.exe.{sha[:12]}.gz", "size": len(compressed),
+                                                   "sha256": hashlib.sha256(compressed).hexdigest()}})
         sig = read(os.path.join(site, "manifest.sig"), "r")
         self.assertRegex(sig, r"^[A-Za-z0-9+/]{86}==\n$")
         code, stdout, stderr = run_tool("verify", "--key", DEMO_PUB, site)
@@ -88,8 +96,8 @@ class PublishTest(TempFolderTest):
                                    "--out", self.path("site"))
         self.assertEqual(code, 0, stderr)
         self.assertEqual(json.loads(read(self.path("site", "manifest.json")))["file"], "Virelo.exe")
-        self.assertEqual(sorted(os.listdir(self.path("site"))), ["Virelo.exe", "manifest.json", "manifest.sig",
-                                                                 "release.exe"])
+        self.assertEqual([n for n in sorted(os.listdir(self.path("site"))) if not n.endswith(".gz")],
+                         ["Virelo.exe", "manifest.json", "manifest.sig", "release.exe"])
 
     def test_republish_replaces_manifest_and_alias_and_keeps_old_executable(self):
         site = self.path("site")
@@ -115,7 +123,8 @@ class PublishTest(TempFolderTest):
     def test_release_exe_as_the_name_needs_no_alias(self):
         site = self.path("site")
         self.publish_demo(site, "1.0", "release.exe")
-        self.assertEqual(sorted(os.listdir(site)), ["manifest.json", "manifest.sig", "release.exe"])
+        self.assertEqual([n for n in sorted(os.listdir(site)) if not n.endswith(".gz")],
+                         ["manifest.json", "manifest.sig", "release.exe"])
         self.assertEqual(run_tool("verify", "--key", DEMO_PUB, site)[0], 0)
 
     def _bad_inputs(self):
@@ -394,6 +403,135 @@ class VerifyTest(TempFolderTest):
         self.expect_failure("cannot read .*manifest.sig")
 
 
+def real_like_pe(path, version, size=300_000):
+    """A PE file whose versions differ in a few places, as consecutive builds
+    do: deltas between two are far smaller than either."""
+    data = bytearray(make_pe(path, size, seed=0))
+    # Incompressible like machine code, the same in every version.
+    noise = b"".join(hashlib.sha256(i.to_bytes(4, "little")).digest() for i in range((size - 0x200) // 32 + 1))
+    data[0x200:] = noise[:size - 0x200]
+    for at in range(0x200, size, 40_000):
+        data[at:at + 8] = hashlib.sha256(f"{version}-{at}".encode()).digest()[:8]
+    with open(path, "wb") as f:
+        f.write(data)
+    return bytes(data)
+
+
+class PartsTest(TempFolderTest):
+    """The compressed copy and the deltas that publish writes beside a release."""
+
+    def publish(self, site, version, *extra):
+        exe = self.path(f"Virelo-{version}.exe")
+        data = real_like_pe(exe, version)
+        code, stdout, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", exe, "--version", version,
+                                        "--name", f"Virelo-{version}.exe", "--out", site, *extra)
+        self.assertEqual(code, 0, stderr)
+        return data, stdout
+
+    def manifest(self, site):
+        return json.loads(read(os.path.join(site, "manifest.json")))
+
+    def test_deltas_from_the_last_three_and_a_compressed_copy(self):
+        site = self.path("site")
+        builds = {v: self.publish(site, v)[0] for v in ["1.0", "1.1", "1.2", "1.3"]}
+        data, stdout = self.publish(site, "1.4")
+        manifest = self.manifest(site)
+        # The release's own fields come first, so older setup programs read them as before.
+        self.assertEqual(list(manifest)[:5], ["app", "version", "file", "size", "sha256"])
+        digest = lambda b: hashlib.sha256(b).hexdigest()
+        self.assertEqual([d["base"] for d in manifest["deltas"].values()],
+                         ["Virelo-1.3.exe", "Virelo-1.2.exe", "Virelo-1.1.exe"])
+        self.assertEqual(list(manifest["deltas"]), [digest(builds[v]) for v in ["1.3", "1.2", "1.1"]])
+        compressed = manifest["compressed"]
+        self.assertEqual(compressed["file"], f"Virelo-1.4.exe.{digest(data)[:12]}.gz")
+        self.assertEqual(gzip.decompress(read(os.path.join(site, compressed["file"]))), data)
+        for base, delta in manifest["deltas"].items():
+            self.assertEqual(delta["file"], f"Virelo-1.4.exe.{base[:12]}-{digest(data)[:12]}.vdelta")
+            self.assertLess(delta["size"], compressed["size"] // 4)
+            self.assertIn("wrote " + os.path.join(site, delta["file"]) + " (delta from " + delta["base"], stdout)
+        # Parts no manifest names any more are gone (this publish removed 1.2's, earlier ones
+        # those before); 1.3's stay for clients that read its manifest.
+        parts = sorted(n for n in os.listdir(site) if n.endswith((".gz", ".vdelta")))
+        named = {compressed["file"], *(d["file"] for d in manifest["deltas"].values())}
+        self.assertEqual(len(parts), len(named) + 1 + 3)  # 1.3's compressed copy and its 3 deltas
+        self.assertTrue(named <= set(parts))
+        self.assertIn("removed " + os.path.join(site, "Virelo-1.2.exe."), stdout)
+        # Executables are never removed.
+        for v in builds:
+            self.assertEqual(read(os.path.join(site, f"Virelo-{v}.exe")), builds[v])
+        code, stdout, stderr = run_tool("verify", "--key", DEMO_PUB, site)
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("3 deltas, from Virelo-1.3.exe", stdout)
+
+    def test_the_number_of_deltas_is_chosen(self):
+        site = self.path("site")
+        for v in ["1.0", "1.1", "1.2"]:
+            self.publish(site, v)
+        # The bases are the current release's executable and its deltas' bases,
+        # so a release published without deltas starts the chain again.
+        for count, expected in [("0", 0), ("1", 1), ("16", 2)]:
+            self.publish(site, "2." + count, "--deltas", count)
+            self.assertEqual(len(self.manifest(site).get("deltas", {})), expected, count)
+        for bad in ["-1", "17", "x", ""]:
+            code, _, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", self.path("Virelo-1.0.exe"),
+                                       "--version", "1.0", "--out", site, "--deltas", bad)
+            self.assertEqual(code, 2, bad)
+            self.assertOneErrorLine(stderr, "--deltas .*(from 0 to 16|non-empty)")
+
+    def test_a_base_changed_since_it_was_published_gives_no_delta(self):
+        site = self.path("site")
+        self.publish(site, "1.0")
+        with open(os.path.join(site, "Virelo-1.0.exe"), "r+b") as f:
+            f.seek(1000)
+            f.write(b"changed")
+        _, stdout = self.publish(site, "1.1")
+        self.assertNotIn("deltas", self.manifest(site))
+
+    def test_refresh_keeps_the_parts(self):
+        site = self.path("site")
+        self.publish(site, "1.0")
+        self.publish(site, "1.1", "--expires-in", "10")
+        before = self.manifest(site)
+        code, _, stderr = run_tool("refresh", "--key", DEMO_KEY, "--out", site, "--expires-in", "20")
+        self.assertEqual(code, 0, stderr)
+        after = self.manifest(site)
+        self.assertEqual(after["serial"], before["serial"] + 1)
+        self.assertEqual((after["compressed"], after["deltas"]), (before["compressed"], before["deltas"]))
+        code, _, stderr = run_tool("verify", "--key", DEMO_PUB, site)
+        self.assertEqual(code, 0, stderr)
+
+    def test_verify_rebuilds_every_part(self):
+        site = self.path("site")
+        self.publish(site, "1.0")
+        self.publish(site, "1.1")
+        manifest = self.manifest(site)
+        delta = next(iter(manifest["deltas"].values()))
+
+        def damage(name):
+            path = os.path.join(site, name)
+            original = read(path)
+            with open(path, "wb") as f:
+                f.write(original[:-5] + bytes(b ^ 0xFF for b in original[-5:]))
+            return path, original
+
+        cases = [
+            (delta["file"], "has SHA-256"),
+            (manifest["compressed"]["file"], "has SHA-256"),
+            (delta["base"], "the base of .* has SHA-256"),
+        ]
+        for name, message in cases:
+            path, original = damage(name)
+            code, _, stderr = run_tool("verify", "--key", DEMO_PUB, site)
+            self.assertEqual(code, 1, name)
+            self.assertOneErrorLine(stderr, message)
+            with open(path, "wb") as f:
+                f.write(original)
+        os.remove(os.path.join(site, delta["file"]))
+        code, _, stderr = run_tool("verify", "--key", DEMO_PUB, site)
+        self.assertEqual(code, 1)
+        self.assertOneErrorLine(stderr, "delta: .*No such file")
+
+
 class Server:
     """`virelo-release serve` in the background, with its output collected."""
 
@@ -458,6 +596,8 @@ class ServeTest(TempFolderTest):
             ("/Virelo-5.0.exe", self.exe, "application/vnd.microsoft.portable-executable"),
             ("/release.exe", self.exe, "application/vnd.microsoft.portable-executable"),
         ]
+        compressed = json.loads(files["manifest.json"])["compressed"]["file"]
+        cases.append(("/" + compressed, read(os.path.join(self.site, compressed)), "application/gzip"))
         for target, body, content_type in cases:
             with self.subTest(target):
                 status, headers, received = self.get(target)
@@ -465,6 +605,10 @@ class ServeTest(TempFolderTest):
                 self.assertEqual(received, body)
                 self.assertEqual(headers["Content-Length"], str(len(body)))
                 self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
+                # Parts carry their content's digest in their names: cached for good.
+                immutable = target.endswith(".gz")
+                self.assertEqual(headers.get("Cache-Control") == "public, max-age=31536000, immutable", immutable,
+                                 headers)
         status, headers, received = self.get("/manifest.json", "HEAD")
         self.assertEqual((status, headers["Content-Length"], received), (200, str(len(files["manifest.json"])), b""))
 

@@ -3,6 +3,7 @@ https: a good site passes, each fault is named (a release in a sub-folder of
 the served root among them, which serve sends without no-cache), an
 unreachable or untrusted site is told apart from a bad release."""
 
+import json
 import os
 import re
 import subprocess
@@ -31,6 +32,9 @@ class ServeVerifyTest(TempFolderTest):
                                    "--name", f"Virelo-{version}.exe", "--out", folder)
         self.assertEqual(code, 0, stderr)
 
+    def compressed(self):
+        return json.loads(read(os.path.join(self.root, "manifest.json")))["compressed"]["file"]
+
     def verify(self, path="/", *extra, scheme="http", port=None):
         return run_tool("verify", "--key", DEMO_PUB, *extra, f"{scheme}://127.0.0.1:{port or self.server.port}{path}")
 
@@ -47,6 +51,7 @@ class ServeVerifyTest(TempFolderTest):
             self.assertEqual(last_line(stdout), f"OK: Virelo 1.1 (Virelo-1.1.exe, 4096 bytes) at "
                                                 f"http://127.0.0.1:{self.server.port}/\n")
             self.assertIn("release API:  verifies", stdout)
+            self.assertIn("downloads:    compressed copy " + self.compressed(), stdout)
 
     def test_a_release_in_a_sub_folder_lacks_no_cache(self):
         # serve answers the release API, and sends no-cache, for the files at its root only:
@@ -83,6 +88,10 @@ class ServeVerifyTest(TempFolderTest):
             ("expired manifest", expired, "expired at 2020-01-01T00:00:00Z"),
             ("no static files", lambda: os.remove(os.path.join(self.root, "manifest.sig")),
              "/manifest.sig answers HTTP 404; every setup program falls back to the static files"),
+            ("damaged compressed copy", lambda: rewrite(self.compressed(), lambda d: d[:-1] + bytes([d[-1] ^ 1])),
+             "\\.gz has SHA-256"),
+            ("missing compressed copy", lambda: os.remove(os.path.join(self.root, self.compressed())),
+             "\\.gz answers HTTP 404; the manifest names this file"),
         ]
         for label, spoil, pattern in cases:
             with self.subTest(label):

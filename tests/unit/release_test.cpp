@@ -256,5 +256,104 @@ TEST(JudgeFreshness, Table) {
     }
 }
 
+// The parts follow the release's own fields, as the release tool writes them.
+std::string with_parts(std::string parts) {
+    std::string text = manifest();
+    text.insert(text.rfind('\n', text.size() - 2), ",\n" + std::move(parts));
+    return text;
+}
+
+const std::string base_a(64, 'a');
+const std::string base_b(64, 'b');
+const std::string part_digest(64, 'c');
+
+std::string part(std::string file = "Virelo-1.4.2.exe.gz", std::string size = "1200",
+                 std::string sha256 = std::string(64, 'c')) {
+    return "{\"file\": \"" + file + "\", \"size\": " + size + ", \"sha256\": \"" + sha256 + "\"}";
+}
+
+TEST(ReadManifest, ReadsTheCompressedCopyAndTheDeltas) {
+    const std::string text = with_parts("  \"compressed\": " + part() + ",\n  \"deltas\": {\n    \"" + base_a +
+                                        "\": {\"base\": \"Virelo-1.4.1.exe\", \"file\": \"a.vdelta\", \"size\": 10, "
+                                        "\"sha256\": \"" + part_digest + "\"},\n    \"" + base_b + "\": " +
+                                        part("b.vdelta", "20") + "\n  }");
+    const auto release = read_manifest(text);
+    ASSERT_TRUE(release);
+    // The release's own fields are read as before: only their first occurrence counts.
+    EXPECT_EQ(release->file, "Virelo-1.4.2.exe");
+    EXPECT_EQ(release->size, 5000000u);
+    ASSERT_TRUE(release->compressed);
+    EXPECT_EQ(release->compressed->file, "Virelo-1.4.2.exe.gz");
+    EXPECT_EQ(release->compressed->size, 1200u);
+    ASSERT_EQ(release->deltas.size(), 2u);
+    EXPECT_EQ(release->deltas[0].base_sha256, base_a);
+    EXPECT_EQ(release->deltas[0].base_file, "Virelo-1.4.1.exe");
+    EXPECT_EQ(release->deltas[0].part.file, "a.vdelta");
+    EXPECT_EQ(release->deltas[1].part.size, 20u);
+    EXPECT_EQ(find_delta(*release, base_b), &release->deltas[1]);
+    EXPECT_EQ(find_delta(*release, std::string(64, 'e')), nullptr);
+}
+
+TEST(ReadManifest, AFaultyPartIsLeftOutAndNamedNotAFaultyRelease) {
+    struct Case {
+        const char* name;
+        std::string parts;
+        std::size_t deltas;
+        bool compressed;
+        std::string problem;  // empty: none
+    };
+    const Case cases[] = {
+        {"no parts", "  \"serial\": 3", 0, false, ""},
+        {"compressed not an object", "  \"compressed\": \"x.gz\"", 0, false, "\"compressed\" is not an object"},
+        {"compressed without a digest", "  \"compressed\": {\"file\": \"x.gz\", \"size\": 1}", 0, false,
+         "\"compressed\": needs \"file\", \"size\" and \"sha256\""},
+        {"part name with a slash", "  \"compressed\": " + part("../x.gz"), 0, false,
+         "\"compressed\": \"file\" (../x.gz) must be letters, digits, '.', '-' and '_' and hold no .."},
+        {"negative size", "  \"compressed\": " + part("x.gz", "-1"), 0, false,
+         "\"compressed\": \"size\" (-1) is not an unsigned 64-bit decimal number"},
+        {"short digest", "  \"compressed\": " + part("x.gz", "1", "abc"), 0, false,
+         "\"compressed\": \"sha256\" is not 64 hexadecimal digits"},
+        {"delta keyed by a non-digest", "  \"deltas\": {\"1.4.1\": " + part() + "}", 0, false,
+         "\"deltas\" entry 1.4.1: the key must be the base's SHA-256, 64 hexadecimal digits"},
+        {"delta from the release itself", "  \"deltas\": {\"" + digest + "\": " + part() + "}", 0, false,
+         "\"deltas\" entry " + digest + ": a delta from the release itself"},
+        {"one bad delta beside a good one",
+         "  \"deltas\": {\"" + base_a + "\": " + part("a", "x") + ", \"" + base_b + "\": " + part() + "}", 1, false,
+         "\"deltas\" entry " + base_a + ": \"size\" (x) is not an unsigned 64-bit decimal number"},
+        // The manifest's own closing brace then closes it.
+        {"left open", "  \"compressed\": {\"file\": \"x.gz\"", 0, false,
+         "\"compressed\": needs \"file\", \"size\" and \"sha256\""},
+        {"upper-case digests are lowered", "  \"deltas\": {\"" + std::string(64, 'A') + "\": " +
+                                               part("a", "1", std::string(64, 'C')) + "}", 1, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = with_parts(c.parts);
+        const auto release = read_manifest(text);
+        ASSERT_TRUE(release) << text;
+        EXPECT_EQ(release->deltas.size(), c.deltas);
+        EXPECT_EQ(release->compressed.has_value(), c.compressed);
+        const auto parts = read_release_parts(text, digest);
+        if (c.problem.empty()) {
+            EXPECT_TRUE(parts.problems.empty()) << parts.problems.front();
+        } else {
+            ASSERT_EQ(parts.problems.size(), 1u);
+            EXPECT_EQ(parts.problems.front(), c.problem);
+        }
+    }
+}
+
+TEST(ReadManifest, NoMoreDeltasThanTheLimitAreRead) {
+    std::string deltas = "  \"deltas\": {";
+    for (std::size_t i = 0; i < max_deltas + 4; ++i) {
+        std::string base = std::string(62, 'a') + "0" + std::to_string(i % 10);
+        base[60] = static_cast<char>('a' + i / 10);
+        deltas += (i ? ", \"" : "\"") + base + "\": " + part();
+    }
+    const auto release = read_manifest(with_parts(deltas + "}"));
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->deltas.size(), max_deltas);
+}
+
 }  // namespace
 }  // namespace virelo

@@ -27,7 +27,8 @@ SLICES = 50
 def is_executable(path):
     parts = urllib.parse.urlsplit(path)
     query = urllib.parse.parse_qs(parts.query)
-    return "exe" in query.get("f", []) or parts.path.lower().endswith(".exe")
+    # The whole executable, its compressed copy or a delta: every way to it.
+    return "exe" in query.get("f", []) or parts.path.lower().endswith((".exe", ".gz", ".vdelta"))
 
 
 def log(line):

@@ -1,19 +1,25 @@
 #include "publish.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "authenticode.h"
 #include "cli.h"
 #include "common/hex.h"
+#include "delta_encoder.h"
 #include "file_io.h"
 #include "key_files.h"
 #include "keys.h"
@@ -37,6 +43,21 @@ struct PublishRequest {
     std::optional<std::string> expires_in;  // --expires-in
     bool force = false;                     // publish despite a version resource that disagrees
     bool require_authenticode = false;
+    std::size_t deltas = 3;                 // --deltas: from how many earlier executables
+};
+
+// An earlier executable of the folder that a delta may start from.
+struct DeltaBase {
+    std::string file;
+    std::string sha256;
+};
+
+// What the release now in the folder leaves to the next: the executables
+// deltas may start from (newest first) and the part files its manifest names,
+// which clients that read it may still be fetching.
+struct PreviousRelease {
+    std::vector<DeltaBase> bases;
+    std::vector<std::string> part_files;
 };
 
 // Copies `source` to the new file `target`, hashing what is written.
@@ -100,7 +121,9 @@ bool is_inside(const std::string& path, const std::string& folder) {
 
 Expected<PublishRequest> read_request(const std::vector<std::string>& args) {
     using Out = Expected<PublishRequest>;
-    auto parsed = parse_options(args, {"--key", "--exe", "--version", "--name", "--out", "--serial", "--expires-in"},
+    auto parsed = parse_options(args,
+                                {"--key", "--exe", "--version", "--name", "--out", "--serial", "--expires-in",
+                                 "--deltas"},
                                 0, {"--force", "--require-authenticode"});
     if (!parsed) return Out::failure(parsed.error());
     const auto& options = parsed.value();
@@ -117,6 +140,16 @@ Expected<PublishRequest> read_request(const std::vector<std::string>& args) {
     request.expires_in = options.get_optional("--expires-in");
     request.force = options.flag("--force");
     request.require_authenticode = options.flag("--require-authenticode");
+    if (options.has("--deltas")) {
+        const std::string& text = options.get("--deltas");
+        unsigned count = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+        if (error != std::errc{} || end != text.data() + text.size() || count > max_deltas) {
+            return Out::failure("--deltas " + text + " must be a whole number from 0 to " +
+                                std::to_string(max_deltas));
+        }
+        request.deltas = count;
+    }
     return request;
 }
 
@@ -197,16 +230,135 @@ void warn_if_replaced_in_place(const std::string& target, const FileFacts& facts
                  target.c_str());
 }
 
+// Read without its signature: each base is trusted only for the digest its
+// file has now, and the next manifest is checked as a whole anyway.
+PreviousRelease read_previous_release(const std::string& folder, std::size_t count, const std::string& new_name,
+                                      const std::string& new_sha256) {
+    PreviousRelease previous;
+    const auto manifest = read_file(join_path(folder, manifest_file));
+    if (!manifest) return previous;
+    const auto release = read_manifest(manifest.value());
+    if (!release) return previous;
+    if (release->compressed) previous.part_files.push_back(release->compressed->file);
+    for (const auto& delta : release->deltas) previous.part_files.push_back(delta.part.file);
+
+    std::vector<DeltaBase> candidates = {{release->file, release->sha256}};
+    for (const auto& delta : release->deltas) candidates.push_back({delta.base_file, delta.base_sha256});
+    for (const auto& candidate : candidates) {
+        if (previous.bases.size() == count) break;
+        const bool seen = std::any_of(previous.bases.begin(), previous.bases.end(),
+                                      [&](const DeltaBase& b) { return b.sha256 == candidate.sha256; });
+        // A file the new executable replaces in place is no base any more.
+        if (seen || candidate.sha256 == new_sha256 || candidate.file.empty() || candidate.file == new_name) continue;
+        const auto facts = file_facts(join_path(folder, candidate.file));
+        if (!facts || facts.value().sha256 != candidate.sha256) {
+            std::fprintf(stderr, "virelo-release: warning: %s is gone or changed since it was published; no delta "
+                                 "starts from it\n",
+                         join_path(folder, candidate.file).c_str());
+            continue;
+        }
+        previous.bases.push_back(candidate);
+    }
+    return previous;
+}
+
+// The compressed copy and the deltas, staged beside the executable. A delta
+// that cannot be made, or is no smaller than the compressed copy, is left out
+// with a warning: clients then take the compressed copy.
+Result stage_parts(const PublishRequest& request, const std::string& staging, const std::string& staged_exe,
+                   const FileFacts& facts, const std::vector<DeltaBase>& bases, ManifestFields& fields) {
+    const std::string compressed = compressed_copy_name(request.name, facts.sha256);
+    const auto copy = write_gzip_copy(staged_exe, join_path(staging, compressed));
+    if (!copy) return Result::failure(copy.error());
+    // Data that does not compress (an executable that is mostly packed
+    // resources, say) gets no copy: clients would only spend time inflating.
+    if (copy.value().size < facts.size) {
+        fields.compressed = ReleasePart{compressed, copy.value().size, copy.value().sha256};
+    } else {
+        ::unlink(join_path(staging, compressed).c_str());
+        std::fprintf(stderr, "virelo-release: note: %s does not compress, so the release has no compressed copy\n",
+                     request.executable.c_str());
+    }
+    const std::uint64_t smallest = fields.compressed ? fields.compressed->size : facts.size;
+
+    // bsdiff works on one processor for minutes on a large executable, so the
+    // deltas are made side by side, one per processor.
+    std::vector<std::optional<Expected<FileFacts>>> made(bases.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < bases.size(); i = next++) {
+            made[i] = write_delta(join_path(request.folder, bases[i].file), staged_exe,
+                                  join_path(staging, delta_name(request.name, bases[i].sha256, facts.sha256)),
+                                  staging);
+        }
+    };
+    {
+        const std::size_t workers = std::min<std::size_t>(bases.size(), std::max(1u, std::thread::hardware_concurrency()));
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(work);
+        work();
+    }
+    for (std::size_t i = 0; i < bases.size(); ++i) {
+        const DeltaBase& base = bases[i];
+        const std::string name = delta_name(request.name, base.sha256, facts.sha256);
+        const std::string path = join_path(staging, name);
+        const Expected<FileFacts>& delta = *made[i];
+        if (!delta) {
+            std::fprintf(stderr, "virelo-release: warning: no delta from %s: %s\n", base.file.c_str(),
+                         delta.error().c_str());
+            continue;
+        }
+        if (delta.value().size >= smallest) {
+            std::fprintf(stderr, "virelo-release: warning: the delta from %s is no smaller than the compressed "
+                                 "copy; left out\n",
+                         base.file.c_str());
+            ::unlink(path.c_str());
+            continue;
+        }
+        fields.deltas.push_back({base.sha256, base.file, ReleasePart{name, delta.value().size, delta.value().sha256}});
+    }
+    return Result::success();
+}
+
+// Removes the compressed copies and deltas that neither the new manifest nor
+// the one it replaced names; executables are never removed.
+void remove_unnamed_parts(const std::string& folder, const Release& release, const PreviousRelease& previous) {
+    std::vector<std::string> keep = previous.part_files;
+    if (release.compressed) keep.push_back(release.compressed->file);
+    for (const auto& delta : release.deltas) keep.push_back(delta.part.file);
+    const std::unique_ptr<DIR, decltype(&::closedir)> dir{::opendir(folder.c_str()), &::closedir};
+    if (!dir) return;
+    std::vector<std::string> unnamed;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (!is_part_file_name(name) || std::find(keep.begin(), keep.end(), name) != keep.end()) continue;
+        struct stat st {};
+        if (::lstat(join_path(folder, name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) unnamed.push_back(name);
+    }
+    for (const auto& name : unnamed) {
+        const std::string path = join_path(folder, name);
+        if (::unlink(path.c_str()) == 0) {
+            std::printf("removed %s (no manifest names it any more)\n", path.c_str());
+        } else {
+            std::fprintf(stderr, "virelo-release: warning: cannot remove %s\n", errno_text(path).c_str());
+        }
+    }
+}
+
 // Writes the release into `staging` (an empty folder inside the release
 // folder) and moves it into place. Returns the published record.
 Expected<CheckedManifest> stage_and_install(const PublishRequest& request, const Freshness& freshness, EVP_PKEY* key,
-                                            EVP_PKEY* public_key, const std::string& staging) {
+                                            EVP_PKEY* public_key, const std::string& staging,
+                                            const PreviousRelease& previous) {
     using Out = Expected<CheckedManifest>;
     const std::string staged_exe = join_path(staging, request.name);
     const auto facts = copy_file(request.executable, staged_exe);
     if (!facts) return Out::failure(facts.error());
 
-    const ManifestFields fields{request.version, request.name, facts.value().size, facts.value().sha256, freshness};
+    ManifestFields fields{request.version, request.name, facts.value().size, facts.value().sha256, freshness, {}, {}};
+    if (auto parts = stage_parts(request, staging, staged_exe, facts.value(), previous.bases, fields); !parts) {
+        return Out::failure(parts.error());
+    }
     if (auto manifest = write_signed_manifest(staging, fields, key); !manifest) return Out::failure(manifest.error());
     const bool has_alias = request.name != api_executable_alias;
     if (has_alias) {
@@ -221,7 +373,7 @@ Expected<CheckedManifest> stage_and_install(const PublishRequest& request, const
 
     // Read back from disk and checked exactly as `verify` would.
     if (auto ok = check_pe_executable(staged_exe); !ok) return Out::failure(ok.error());
-    if (auto staged = verify_release_folder(staging, public_key); !staged) {
+    if (auto staged = verify_release_folder(staging, public_key, request.folder); !staged) {
         return Out::failure("the staged release does not verify: " + staged.error());
     }
 
@@ -233,6 +385,8 @@ Expected<CheckedManifest> stage_and_install(const PublishRequest& request, const
     // previous signature.
     std::vector<std::string_view> order = {request.name};
     if (has_alias) order.push_back(api_executable_alias);
+    if (fields.compressed) order.push_back(fields.compressed->file);
+    for (const auto& delta : fields.deltas) order.push_back(delta.part.file);
     order.push_back(signature_file);
     order.push_back(manifest_file);
     if (auto moved = move_into_place(staging, request.folder, order); !moved) return Out::failure(moved.error());
@@ -282,10 +436,16 @@ int run_publish(const std::vector<std::string>& args) {
     }
     freshness.serial = serial.value();
 
+    PreviousRelease previous;
     const auto published = [&] {
         const auto staging = create_staging_folder(r.folder);
         if (!staging) return Expected<CheckedManifest>::failure(staging.error());
-        return stage_and_install(r, freshness, key.value().get(), public_key.value().get(), staging.value().path());
+        // The new executable's digest first: no delta starts from the release itself.
+        const auto facts = file_facts(r.executable);
+        if (!facts) return Expected<CheckedManifest>::failure(facts.error());
+        previous = read_previous_release(r.folder, r.deltas, r.name, facts.value().sha256);
+        return stage_and_install(r, freshness, key.value().get(), public_key.value().get(), staging.value().path(),
+                                 previous);
     }();  // the staging folder is gone from here on
     if (!published) {
         undo_folders();
@@ -298,9 +458,23 @@ int run_publish(const std::vector<std::string>& args) {
         std::printf("wrote %s (the same bytes, for api/release?f=exe)\n",
                     join_path(r.folder, api_executable_alias).c_str());
     }
+    const auto percent = [&](std::uint64_t bytes) { return release.size ? bytes * 100 / release.size : 0; };
+    if (release.compressed) {
+        std::printf("wrote %s (gzip copy, %llu bytes, %llu %% of the executable)\n",
+                    join_path(r.folder, release.compressed->file).c_str(),
+                    static_cast<unsigned long long>(release.compressed->size),
+                    static_cast<unsigned long long>(percent(release.compressed->size)));
+    }
+    for (const auto& delta : release.deltas) {
+        std::printf("wrote %s (delta from %s, %llu bytes, %llu %% of the executable)\n",
+                    join_path(r.folder, delta.part.file).c_str(), delta.base_file.c_str(),
+                    static_cast<unsigned long long>(delta.part.size),
+                    static_cast<unsigned long long>(percent(delta.part.size)));
+    }
     std::printf("wrote %s\n", join_path(r.folder, signature_file).c_str());
     std::printf("wrote %s (Virelo %s, %s)\n", join_path(r.folder, manifest_file).c_str(), release.version.c_str(),
                 describe_freshness(published.value().freshness).c_str());
+    remove_unnamed_parts(r.folder, release, previous);
     std::printf("published Virelo %s in %s\n", release.version.c_str(), r.folder.c_str());
     return 0;
 }

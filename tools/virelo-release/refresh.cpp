@@ -32,7 +32,7 @@ Expected<CheckedManifest> read_current_release(const std::string& folder, EVP_PK
     const Release& r = current.value().release;
     const auto bytes = read_file(manifest_path);
     if (!bytes) return Out::failure(bytes.error());
-    if (bytes.value() != manifest_text({r.version, r.file, r.size, r.sha256, current.value().freshness})) {
+    if (bytes.value() != manifest_text(fields_of(r, current.value().freshness))) {
         return Out::failure(manifest_path + " was not written by virelo-release publish, so a refresh could not "
                                             "keep the rest of it unchanged; publish the release anew instead");
     }
@@ -74,7 +74,8 @@ int run_refresh(const std::vector<std::string>& args) {
     if (!serial) return fail(serial.error());
 
     const Release& r = current.value().release;
-    const ManifestFields fields{r.version, r.file, r.size, r.sha256, Freshness{serial.value(), expires}};
+    // Everything but the freshness stays: the executable, its compressed copy and its deltas.
+    const ManifestFields fields = fields_of(r, Freshness{serial.value(), expires});
     const auto renewed = [&]() -> Result {
         const auto staging = create_staging_folder(folder);
         if (!staging) return Result::failure(staging.error());

@@ -17,6 +17,42 @@
 
 namespace virelo::tool {
 
+namespace {
+
+constexpr std::size_t digest_prefix = 12;
+
+bool is_hex_prefix(std::string_view text) {
+    return text.size() == digest_prefix &&
+           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string compressed_copy_name(std::string_view file, std::string_view sha256) {
+    return std::string{file} + "." + std::string{sha256.substr(0, digest_prefix)} + ".gz";
+}
+
+std::string delta_name(std::string_view file, std::string_view base_sha256, std::string_view sha256) {
+    return std::string{file} + "." + std::string{base_sha256.substr(0, digest_prefix)} + "-" +
+           std::string{sha256.substr(0, digest_prefix)} + ".vdelta";
+}
+
+bool is_part_file_name(std::string_view name) {
+    const auto digests_before = [&](std::string_view suffix, std::size_t digests) {
+        if (!name.ends_with(suffix)) return false;
+        std::string_view rest = name.substr(0, name.size() - suffix.size());
+        for (std::size_t i = 0; i < digests; ++i) {
+            if (rest.size() < digest_prefix + 1) return false;
+            if (!is_hex_prefix(rest.substr(rest.size() - digest_prefix))) return false;
+            const char separator = rest[rest.size() - digest_prefix - 1];
+            if (separator != (i + 1 == digests ? '.' : '-')) return false;
+            rest.remove_suffix(digest_prefix + 1);
+        }
+        return is_acceptable_file_name(rest);
+    };
+    return digests_before(".gz", 1) || digests_before(".vdelta", 2);
+}
+
 Expected<FileFacts> file_facts(const std::string& path) {
     using Out = Expected<FileFacts>;
     unique_fd fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
@@ -56,8 +92,28 @@ std::string manifest_text(const ManifestFields& fields) {
     if (fields.freshness.expires) {
         text += ",\n  \"expires\": \"" + format_expiry(*fields.freshness.expires).value_or("") + "\"";
     }
+    const auto part_text = [](const ReleasePart& part) {
+        return "\"file\": \"" + part.file + "\", \"size\": " + std::to_string(part.size) + ", \"sha256\": \"" +
+               part.sha256 + "\"}";
+    };
+    if (fields.compressed) text += ",\n  \"compressed\": {" + part_text(*fields.compressed);
+    if (!fields.deltas.empty()) {
+        text += ",\n  \"deltas\": {";
+        for (std::size_t i = 0; i < fields.deltas.size(); ++i) {
+            const DeltaPart& delta = fields.deltas[i];
+            text += (i == 0 ? "\n    \"" : ",\n    \"") + delta.base_sha256 + "\": {";
+            if (!delta.base_file.empty()) text += "\"base\": \"" + delta.base_file + "\", ";
+            text += part_text(delta.part);
+        }
+        text += "\n  }";
+    }
     text += "\n}\n";
     return text;
+}
+
+ManifestFields fields_of(const Release& release, const Freshness& freshness) {
+    return {release.version, release.file, release.size, release.sha256, freshness, release.compressed,
+            release.deltas};
 }
 
 Expected<Freshness> read_freshness(std::string_view manifest_bytes) {

@@ -7,13 +7,18 @@
 //   <file>          the executable the manifest names
 //   release.exe     the same executable under a fixed name, for servers that
 //                   answer api/release?f=exe without reading the manifest
+//   <file>.<digest>.gz                the executable, gzip-compressed
+//   <file>.<base>-<digest>.vdelta     a delta from an earlier executable
+//   earlier executables               kept while a delta starts from them
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
+#include "release/release.h"
 
 namespace virelo::tool {
 
@@ -28,6 +33,14 @@ struct FileFacts {
     std::uint64_t size = 0;
     std::string sha256;  // lower-case hex
 };
+
+// The names publish gives a release's compressed copy and deltas: they carry
+// the digests of what they hold, so no name ever changes its content and any
+// cache may keep them for good.
+std::string compressed_copy_name(std::string_view file, std::string_view sha256);
+std::string delta_name(std::string_view file, std::string_view base_sha256, std::string_view sha256);
+// Whether `name` has one of those two shapes (only such files are ever removed).
+bool is_part_file_name(std::string_view name);
 
 // Size and digest of a file, read in pieces; refuses files beyond the limit.
 Expected<FileFacts> file_facts(const std::string& path);
@@ -44,10 +57,17 @@ struct ManifestFields {
     std::uint64_t size = 0;
     std::string sha256;
     Freshness freshness;
+    std::optional<ReleasePart> compressed;
+    std::vector<DeltaPart> deltas;
 };
 
+// The fields of a checked release, to be written again.
+ManifestFields fields_of(const Release& release, const Freshness& freshness);
+
 // The manifest text: one key per line, always the same layout; "serial" and
-// "expires" follow the other keys when present.
+// "expires" follow the other keys when present, then "compressed" and
+// "deltas", which setup programs that do not know them never read: each of
+// the older keys occurs first at the top level.
 std::string manifest_text(const ManifestFields& fields);
 
 // The freshness fields of a manifest: absent ones stay empty; a present one

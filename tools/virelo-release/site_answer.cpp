@@ -139,7 +139,13 @@ Answer answer_file(const RequestHead& request, OpenedFile file) {
 Answer answer_request(const SiteRoot& root, const RequestHead& request) {
     auto file = open_requested(root, request);
     Answer answer = file ? answer_file(request, std::move(*file)) : answer_error(404, "not found", false);
-    if (changes_with_each_release(request)) answer.fields += "Cache-Control: no-cache\r\n";
+    if (changes_with_each_release(request)) {
+        answer.fields += "Cache-Control: no-cache\r\n";
+    } else if (answer.status / 100 == 2 && is_part_file_name(request.path.substr(1))) {
+        // A compressed copy or delta is named after the digests of what it
+        // holds, so its content never changes: caches may keep it for good.
+        answer.fields += "Cache-Control: public, max-age=31536000, immutable\r\n";
+    }
     return answer;
 }
 

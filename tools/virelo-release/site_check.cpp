@@ -4,6 +4,7 @@
 
 #include "authenticode.h"
 #include "cli.h"
+#include "part_check.h"
 #include "pe.h"
 #include "release_folder.h"
 #include "verify.h"
@@ -51,6 +52,7 @@ private:
     Result check_static_files();
     Result check_release_api();
     Result check_executables();
+    Result check_parts();
 
     const SiteUrl& site_;
     const PublicKey& key_;
@@ -185,10 +187,41 @@ Result SiteCheck::check_executables() {
     return Result::success();
 }
 
+// The compressed copy and each delta as the site serves them, rebuilt into
+// the release (a delta from its base, fetched from the site too).
+Result SiteCheck::check_parts() {
+    const Release& release = static_->release;
+    const std::string_view why = "the manifest names this file; upload it before the manifest";
+    if (release.compressed) {
+        const auto copy = fetch_ok(release.compressed->file, true, why, download_limit);
+        if (!copy) return Result::failure(copy.error());
+        if (auto ok = check_compressed_copy(copy.value().body, release, site_.url_of(release.compressed->file)); !ok) {
+            return ok;
+        }
+    }
+    for (const DeltaPart& delta : release.deltas) {
+        const std::string where = site_.url_of(delta.part.file);
+        const auto bytes = fetch_ok(delta.part.file, true, why, download_limit);
+        if (!bytes) return Result::failure(bytes.error());
+        if (delta.base_file.empty()) return Result::failure(where + ": the manifest names no base file to check it with");
+        const auto base = fetch_ok(delta.base_file, true, "it is the base of a delta; keep earlier executables on the site",
+                                   download_limit);
+        if (!base) return Result::failure(base.error());
+        if (auto ok = check_delta(bytes.value().body, base.value().body, delta, release, where,
+                                  site_.url_of(delta.base_file));
+            !ok) {
+            return ok;
+        }
+    }
+    std::printf("downloads:    %s\n", describe_parts(release).c_str());
+    return Result::success();
+}
+
 Result SiteCheck::run() {
     if (auto ok = check_static_files(); !ok) return ok;
     if (auto ok = check_release_api(); !ok) return ok;
-    return check_executables();
+    if (auto ok = check_executables(); !ok) return ok;
+    return check_parts();
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ std::string content_type_for(std::string_view file_name) {
         {".json", "application/json"},
         {".sig", "text/plain; charset=us-ascii"},
         {".exe", "application/vnd.microsoft.portable-executable"},
+        {".gz", "application/gzip"},
+        {".vdelta", "application/octet-stream"},
         {".txt", "text/plain; charset=utf-8"},
         {".html", "text/html; charset=utf-8"},
         {".css", "text/css"},

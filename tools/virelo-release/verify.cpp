@@ -12,6 +12,7 @@
 #include "http_fetch.h"
 #include "key_files.h"
 #include "keys.h"
+#include "part_check.h"
 #include "pe.h"
 #include "site_check.h"
 
@@ -57,11 +58,31 @@ int verify_folder(const std::string& folder, const PublicKey& key) {
     std::printf("manifest:     Virelo %s, %s, %llu bytes, %s\n", r.version.c_str(), r.file.c_str(),
                 static_cast<unsigned long long>(r.size), describe_freshness(checked.value().freshness).c_str());
     std::printf("signature:    valid under key %s\n", key_fingerprint(key.blob).c_str());
+    std::printf("downloads:    %s\n", describe_parts(r).c_str());
     std::printf("Authenticode: %s\n", authenticode_of_file(join_path(folder, r.file)).c_str());
     std::printf("OK: Virelo %s (%s, %llu bytes)\n", r.version.c_str(), r.file.c_str(),
                 static_cast<unsigned long long>(r.size));
     return 0;
 }
+
+}  // namespace
+
+std::string describe_parts(const Release& r) {
+    const auto share = [&](std::uint64_t bytes) {
+        return r.size == 0 ? std::string{} : " (" + std::to_string(bytes * 100 / r.size) + " %)";
+    };
+    std::string text = r.compressed ? "compressed copy " + r.compressed->file + share(r.compressed->size)
+                                    : std::string{"no compressed copy"};
+    if (r.deltas.empty()) return text + ", no deltas";
+    text += "; " + std::to_string(r.deltas.size()) + (r.deltas.size() == 1 ? " delta" : " deltas") + ", from";
+    for (const auto& delta : r.deltas) {
+        text += " " + (delta.base_file.empty() ? delta.base_sha256.substr(0, 12) : delta.base_file) +
+                share(delta.part.size);
+    }
+    return text + "; each rebuilds the release";
+}
+
+namespace {
 
 bool is_site_url(std::string_view target) {
     return target.starts_with("http://") || target.starts_with("https://") || target.starts_with("HTTP://") ||
@@ -89,6 +110,10 @@ Expected<CheckedManifest> check_signed_manifest(std::string_view manifest, std::
     if (!release || !freshness) {
         return Out::failure(std::string{manifest_name} + " is damaged: " + describe_manifest_damage(manifest));
     }
+    // A setup program would skip a faulty part quietly; the publisher hears of it.
+    if (const auto parts = read_release_parts(decode_utf8_lossy(manifest), release->sha256); !parts.problems.empty()) {
+        return Out::failure(std::string{manifest_name} + " has a faulty entry: " + parts.problems.front());
+    }
     return CheckedManifest{std::move(*release), std::move(freshness.value())};
 }
 
@@ -102,7 +127,35 @@ Result check_not_expired(const Freshness& freshness, std::string_view manifest_n
                            "'virelo-release refresh --key PEM --out DIR --expires-in DAYS'");
 }
 
-Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key) {
+namespace {
+
+// The compressed copy and every delta, rebuilt and compared with the release.
+Result check_parts_in_folder(const std::string& folder, const Release& release, const std::string& base_folder) {
+    if (release.compressed) {
+        const std::string path = join_path(folder, release.compressed->file);
+        const auto bytes = read_file(path, download_limit);
+        if (!bytes) return Result::failure("compressed copy: " + bytes.error());
+        if (auto ok = check_compressed_copy(bytes.value(), release, path); !ok) return ok;
+    }
+    for (const DeltaPart& delta : release.deltas) {
+        const std::string path = join_path(folder, delta.part.file);
+        if (delta.base_file.empty()) {
+            return Result::failure(path + ": the manifest names no base file, so the delta cannot be checked");
+        }
+        const std::string base_path = join_path(base_folder, delta.base_file);
+        const auto bytes = read_file(path, download_limit);
+        if (!bytes) return Result::failure("delta: " + bytes.error());
+        const auto base = read_file(base_path, download_limit);
+        if (!base) return Result::failure("the base of " + path + ": " + base.error());
+        if (auto ok = check_delta(bytes.value(), base.value(), delta, release, path, base_path); !ok) return ok;
+    }
+    return Result::success();
+}
+
+}  // namespace
+
+Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key,
+                                                const std::string& base_folder) {
     using Out = Expected<CheckedManifest>;
     const std::string manifest_path = join_path(folder, manifest_file);
     const std::string signature_path = join_path(folder, signature_file);
@@ -122,6 +175,9 @@ Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_P
         if (path_exists(alias)) {
             if (auto ok = check_executable(alias, release, "release API copy"); !ok) return Out::failure(ok.error());
         }
+    }
+    if (auto ok = check_parts_in_folder(folder, release, base_folder.empty() ? folder : base_folder); !ok) {
+        return Out::failure(ok.error());
     }
     return checked;
 }

@@ -27,10 +27,15 @@ Expected<CheckedManifest> check_signed_manifest(std::string_view manifest, std::
 // A failure when the manifest's expiry has passed by this machine's clock.
 Result check_not_expired(const Freshness& freshness, std::string_view manifest_name);
 
-// check_signed_manifest on a folder, and the executable's size and digest
-// (and the release API's copy, when present). The first failure is returned
-// as one sentence.
-Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key);
+// check_signed_manifest on a folder, the executable's size and digest (and
+// the release API's copy, when present), and the executable rebuilt from the
+// compressed copy and from each delta, whose bases lie in `base_folder`
+// (empty: the folder itself). The first failure is returned as one sentence.
+Expected<CheckedManifest> verify_release_folder(const std::string& folder, EVP_PKEY* public_key,
+                                                const std::string& base_folder = {});
+
+// "compressed copy NAME (31 %); 2 deltas, from A (4 %) B (6 %); ..." for a checked release.
+std::string describe_parts(const Release& release);
 
 // `virelo-release verify --key BLOB (DIR | URL) [--ca-file FILE]`
 int run_verify(const std::vector<std::string>& args);
