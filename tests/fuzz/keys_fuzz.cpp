@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_input.h"
-#include "keys.h"
+#include "signing/keys.h"
 
 namespace {
 

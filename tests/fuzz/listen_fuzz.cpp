@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "listen_address.h"
+#include "server/listen_address.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
+#include "commands/cli.h"
 #include "fuzz_input.h"
 
 namespace {

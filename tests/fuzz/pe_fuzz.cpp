@@ -10,9 +10,9 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "authenticode.h"
-#include "pe.h"
-#include "pe_version.h"
+#include "pe/authenticode.h"
+#include "pe/pe.h"
+#include "pe/pe_version.h"
 
 namespace {
 

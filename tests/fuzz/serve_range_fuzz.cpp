@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
-#include "http_range.h"
+#include "http/http_range.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <variant>
 
 #include "fuzz_input.h"
-#include "http_request.h"
-#include "site_answer.h"
+#include "http/http_request.h"
+#include "server/site_answer.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
-#include "inspect.h"
-#include "keygen.h"
-#include "publish.h"
-#include "refresh.h"
-#include "serve.h"
-#include "sign.h"
-#include "verify.h"
-#include "version.h"
+#include "base/version.h"
+#include "commands/cli.h"
+#include "commands/inspect.h"
+#include "commands/keygen.h"
+#include "commands/publish.h"
+#include "commands/refresh.h"
+#include "commands/serve.h"
+#include "commands/sign.h"
+#include "commands/verify.h"
 
 namespace {
 

@@ -1,0 +1,143 @@
+#include "commands/sign.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "base/file_io.h"
+#include "base/process.h"
+#include "commands/cli.h"
+#include "common/manifest.h"
+#include "pe/authenticode.h"
+#include "pe/pe.h"
+#include "publishing/release_folder.h"
+
+namespace virelo::tool {
+namespace {
+
+constexpr std::string_view install_hint =
+    "sign needs osslsigncode, which is not installed (or not on PATH); install it with "
+    "'sudo apt-get install osslsigncode' (Debian, Ubuntu) and run sign again";
+
+std::string folder_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The osslsigncode arguments that name the certificate and its key: a
+// PKCS#12 file holds both; a PEM certificate (chain) needs --key.
+Expected<std::vector<std::string>> credential_arguments(const Options& options) {
+    using Out = Expected<std::vector<std::string>>;
+    const std::string cert = options.get("--cert");
+    const auto bytes = read_file(cert, 1 << 20);
+    if (!bytes) return Out::failure(bytes.error() + " (--cert wants a PKCS#12 file, or a PEM certificate with --key)");
+    std::vector<std::string> arguments;
+    if (bytes.value().find("-----BEGIN CERTIFICATE-----") != std::string::npos) {
+        if (!options.has("--key")) {
+            return Out::failure(cert + " is a PEM certificate; give its private key with --key FILE "
+                                       "(or a PKCS#12 file, which holds both, as --cert)");
+        }
+        const std::string key = options.get("--key");
+        if (auto readable = read_file(key, 1 << 20); !readable) return Out::failure(readable.error());
+        arguments = {"-certs", cert, "-key", key};
+    } else if (bytes.value().find("-----BEGIN") != std::string::npos) {
+        return Out::failure(cert + " holds no certificate (\"-----BEGIN CERTIFICATE-----\"); --cert wants a "
+                                   "PKCS#12 file, or a PEM certificate with --key");
+    } else {
+        if (options.has("--key")) {
+            return Out::failure(cert + " is read as PKCS#12, which holds the key itself; leave out --key");
+        }
+        arguments = {"-pkcs12", cert};
+    }
+    if (options.has("--password-file")) {
+        const std::string password_file = options.get("--password-file");
+        if (auto readable = read_file(password_file, 4096); !readable) return Out::failure(readable.error());
+        arguments.insert(arguments.end(), {"-readpass", password_file});
+    }
+    return arguments;
+}
+
+// A sign after publish breaks the release: its manifest holds the digest of the unsigned bytes.
+void warn_if_already_published(const std::string& executable) {
+    const auto manifest = read_file(join_path(folder_of(executable), manifest_file));
+    if (!manifest) return;
+    if (manifest_field(manifest.value(), "file") != base_name(executable) &&
+        base_name(executable) != api_executable_alias) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "virelo-release: warning: %s is named by the release manifest beside it; signing changes its "
+                 "bytes, so that release no longer verifies. Sign before publish, then publish again.\n",
+                 executable.c_str());
+}
+
+}  // namespace
+
+int run_sign(const std::vector<std::string>& args) {
+    auto parsed = parse_options(args, {"--cert", "--key", "--password-file", "--timestamp", "--description", "--out"}, 1);
+    if (!parsed) return fail(parsed.error(), exit_usage);
+    const Options& options = parsed.value();
+    if (!options.has("--cert")) {
+        return fail("sign needs --cert FILE (a PKCS#12 file, or a PEM certificate with --key FILE)", exit_usage);
+    }
+    const auto osslsigncode = find_program("osslsigncode");
+    if (!osslsigncode) return fail(install_hint);
+
+    const std::string input = options.positional.front();
+    if (auto ok = check_pe_executable(input); !ok) return fail(ok.error());
+    const std::string output = options.has("--out") ? options.get("--out") : input;
+    if (output != input && path_exists(output)) return fail(output + " already exists; choose another --out");
+    if (options.has("--timestamp") && !options.get("--timestamp").starts_with("http")) {
+        return fail("--timestamp wants the URL of an RFC 3161 time-stamping server (http:// or https://)", exit_usage);
+    }
+    const auto credentials = credential_arguments(options);
+    if (!credentials) return fail(credentials.error());
+    warn_if_already_published(input);
+
+    // osslsigncode writes a new file; it goes into a private folder beside the
+    // target and is then renamed over it, so the target is never half written.
+    const auto scratch = TempFolder::create(folder_of(output), ".virelo-sign-");
+    if (!scratch) return fail(scratch.error());
+    const std::string temp = join_path(scratch.value().path(), "signed.exe");
+
+    std::vector<std::string> arguments = {"sign"};
+    arguments.insert(arguments.end(), credentials.value().begin(), credentials.value().end());
+    arguments.insert(arguments.end(), {"-h", "sha256"});
+    if (options.has("--description")) arguments.insert(arguments.end(), {"-n", options.get("--description")});
+    if (options.has("--timestamp")) arguments.insert(arguments.end(), {"-ts", options.get("--timestamp")});
+    arguments.insert(arguments.end(), {"-in", input, "-out", temp});
+    const auto run = run_program(*osslsigncode, arguments);
+    if (!run) return fail(run.error());
+    if (run.value().exit_code != 0) {
+        std::string detail = run.value().output;
+        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+        for (auto& c : detail) c = c == '\n' ? ' ' : c;
+        return fail("osslsigncode could not sign " + input + ": " + detail);
+    }
+
+    const auto signed_bytes = read_file(temp, download_limit);
+    const auto image = signed_bytes ? PeView::parse(signed_bytes.value(), temp) : Expected<PeView>::failure(signed_bytes.error());
+    const auto signature = image ? read_authenticode(image.value())
+                                 : Expected<std::optional<AuthenticodeSignature>>::failure(image.error());
+    if (!signature || !signature.value()) {
+        return fail("osslsigncode reported success, but " + input + " carries no readable signature afterwards: " +
+                    describe_authenticode(signature));
+    }
+    struct stat st {};
+    const mode_t mode = ::stat(input.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0755;
+    if (::chmod(temp.c_str(), mode) != 0 || ::rename(temp.c_str(), output.c_str()) != 0) {
+        return fail("cannot write " + errno_text(output));
+    }
+    std::printf("signed %s (Authenticode, SHA-256, %s)\n", output.c_str(), describe_authenticode(signature).c_str());
+    if (options.has("--timestamp")) {
+        std::printf("time-stamped by %s: the signature stays valid after the certificate expires\n",
+                    options.get("--timestamp").c_str());
+    } else {
+        std::printf("not time-stamped: the signature stops being valid when the certificate expires "
+                    "(give --timestamp URL for releases)\n");
+    }
+    return 0;
+}
+
+}  // namespace virelo::tool
