@@ -331,8 +331,7 @@ def update_through_a_slow_link(bench, standin):
     # ---- an update of a large release through a 10 Mbit/s link: through the
     # delta the release offers, and through the whole executable.
     rate = 10_000_000 / 8
-    print(f"
-an update of a {SIZE_MIB} MiB release through a {rate * 8 / 1e6:.0f} Mbit/s link, 20 ms RTT (one run each):")
+    print(f"\nan update of a {SIZE_MIB} MiB release through a {rate * 8 / 1e6:.0f} Mbit/s link, 20 ms RTT (one run each):")
     v1 = padded_standin(standin, os.path.join(bench.work, "Virelo-v1.exe"), None)
     v2 = padded_standin(standin, os.path.join(bench.work, "Virelo-v2.exe"), 50 * 1048576)
     first = os.path.join(bench.work, "site-update-first")
@@ -349,6 +348,9 @@ an update of a {SIZE_MIB} MiB release through a {rate * 8 / 1e6:.0f} Mbit/s link
     results = {}
     for label, site in (("delta", with_delta), ("whole", whole)):
         folder = bench.test_folder(f"update-{label}")
+        # Test mode keeps one serial for all test folders: the earlier update's would refuse 1.0.0.
+        subprocess.run([bench.wine, "reg", "delete", "HKCU\\Software\\VireloSetupTest", "/f"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         bench.setup_run(folder, first_port)  # 1.0.0 installed over loopback
         port = bench.proxy(bench.serve(site, f"serve-update-{label}.log"), 20, rate)
         results[label] = bench.setup_run(folder, port, from_setup_copy=True, timeout=600)

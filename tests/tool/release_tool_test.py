@@ -17,6 +17,7 @@ import time
 import unittest
 import urllib.request
 
+from pe_builder import write_pe
 from tool_support import (DEMO_KEY, DEMO_PUB, TOOL, TempFolderTest, der_to_raw, free_port, http_get,
                           last_line, listing, make_pe, openssl_sign, read, run_tool, sign_folder_with_openssl)
 
@@ -530,6 +531,77 @@ class PartsTest(TempFolderTest):
         code, _, stderr = run_tool("verify", "--key", DEMO_PUB, site)
         self.assertEqual(code, 1)
         self.assertOneErrorLine(stderr, "delta: .*No such file")
+
+
+class PublisherMistakesTest(TempFolderTest):
+    """Each mistake a new publisher makes is answered with what to do instead."""
+
+    def test_each_mistake_gets_its_hint(self):
+        keys = self.path("other-keys")
+        self.assertEqual(run_tool("keygen", "--out", keys)[0], 0)
+        write_pe(self.path("real.exe"))  # a whole PE file, whose signature table publish reads
+        other_key = os.path.join(keys, "signing-key.pem")
+
+        def folder_with(*versions_and_options):
+            site = self.path(f"site-{time.monotonic_ns()}")
+            for version, *options in versions_and_options:
+                exe = self.path(f"{version}.exe")
+                if not os.path.exists(exe):
+                    make_pe(exe, seed=len(version))
+                code, _, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", exe, "--version", version,
+                                           "--out", site, *options)
+                self.assertEqual(code, 0, stderr)
+            return site
+
+        def publish(site, version, *options, key=DEMO_KEY, exe=None):
+            exe = exe or self.path(f"{version}.exe")
+            if not os.path.exists(exe):
+                make_pe(exe, seed=len(version) + 100)
+            return run_tool("publish", "--key", key, "--exe", exe, "--version", version, "--out", site, *options)
+
+        rows = [
+            # (mistake, command, expected exit, pattern expected on stderr)
+            ("an expiry dropped by a publish", lambda: publish(folder_with(("1.0", "--expires-in", "9")), "1.1"), 1,
+             "expires, and this release would not; give its expiry with --expires-in DAYS"),
+            ("the same bytes again", lambda: publish(folder_with(("1.0",)), "1.0.1", exe=self.path("1.0.exe")), 0,
+             "note: .*byte for byte the executable of the release now in"),
+            ("the same version, other bytes",
+             lambda: publish(folder_with(("1.0",)), "1.0", exe=self.path("other-1.0.exe")), 0,
+             "Virelo 1.0 is already the release in .* with other bytes"),
+            ("another key than the folder's", lambda: publish(folder_with(("1.0",)), "1.1", key=other_key), 0,
+             "does not verify under this key .*'Rotating the signing key'"),
+            ("an unsigned executable", lambda: publish(self.path("fresh-site"), "1.0", exe=self.path("real.exe")), 0,
+             "carries no Authenticode signature, so Windows .*'virelo-release sign'"),
+            ("verify --require-authenticode on an unsigned release",
+             lambda: run_tool("verify", "--key", DEMO_PUB, "--require-authenticode", folder_with(("1.0",))), 1,
+             "carries no Authenticode signature \\(--require-authenticode\\); sign it"),
+        ]
+        for mistake, command, code, pattern in rows:
+            with self.subTest(mistake):
+                got_code, _, stderr = command()
+                self.assertEqual(got_code, code, stderr)
+                self.assertRegex(stderr, pattern)
+
+    def test_publish_names_the_key_that_signed(self):
+        make_pe(self.path("a.exe"))
+        code, stdout, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", self.path("a.exe"), "--version", "1.0",
+                                        "--out", self.path("site"))
+        self.assertEqual(code, 0, stderr)
+        self.assertRegex(last_line(stdout), r"^published Virelo 1\.0 in .*, signed with key [0-9a-f]{16}\n$")
+
+    def test_a_folder_without_a_release(self):
+        empty = self.path("empty")
+        os.makedirs(empty)
+        server = Server(self, empty)
+        try:
+            code, _, stderr = run_tool("verify", "--key", DEMO_PUB, f"http://127.0.0.1:{server.port}/")
+        finally:
+            server.stop()
+        self.assertEqual(code, 1)
+        self.assertOneErrorLine(stderr, "no release at this URL: .*manifest.json answers HTTP 404; give the URL of "
+                                        "the folder that publish --out wrote")
+        self.assertIn("has no manifest.json, so there is no release to serve; point --root at the folder that "
+                      "publish --out wrote", read(server.err_path, "r"))
 
 
 class Server:

@@ -85,13 +85,14 @@ class ServeVerifyTest(TempFolderTest):
              "/release.exe sends .*release.exe is stale"),
             ("changed executable", lambda: rewrite("Virelo-1.1.exe", lambda d: d[:-1] + bytes([d[-1] ^ 1])),
              "api/release\\?f=exe sends|Virelo-1.1.exe sends"),
-            ("expired manifest", expired, "expired at 2020-01-01T00:00:00Z"),
             ("no static files", lambda: os.remove(os.path.join(self.root, "manifest.sig")),
              "/manifest.sig answers HTTP 404; every setup program falls back to the static files"),
             ("damaged compressed copy", lambda: rewrite(self.compressed(), lambda d: d[:-1] + bytes([d[-1] ^ 1])),
              "\\.gz has SHA-256"),
             ("missing compressed copy", lambda: os.remove(os.path.join(self.root, self.compressed())),
              "\\.gz answers HTTP 404; the manifest names this file"),
+            # Last: a folder whose manifest expires takes no publish without --expires-in.
+            ("expired manifest", expired, "expired at 2020-01-01T00:00:00Z"),
         ]
         for label, spoil, pattern in cases:
             with self.subTest(label):

@@ -122,7 +122,15 @@ Result check_stated_version(const PublishRequest& request, const PeView& image) 
 Result check_authenticode(const PublishRequest& request, const PeView& image) {
     const auto signature = read_authenticode(image);
     if (!signature) return Result::failure(request.executable + ": " + signature.error());
-    if (signature.value() || !request.require_authenticode) return Result::success();
+    if (signature.value()) return Result::success();
+    if (!request.require_authenticode) {
+        std::fprintf(stderr,
+                     "virelo-release: warning: %s carries no Authenticode signature, so Windows and antivirus "
+                     "programs warn about it; sign it first with 'virelo-release sign' (--require-authenticode "
+                     "refuses unsigned executables)\n",
+                     request.executable.c_str());
+        return Result::success();
+    }
     return Result::failure(request.executable + " carries no Authenticode signature, and --require-authenticode is "
                                                 "given; sign it first with 'virelo-release sign' (before publish: "
                                                 "the manifest's digest covers the signed bytes)");
@@ -169,6 +177,46 @@ void warn_if_replaced_in_place(const std::string& target, const FileFacts& facts
                  "virelo-release: warning: replacing %s in place; a client that read the previous manifest "
                  "may now download a mismatching file. A name per version (--name Virelo-<version>.exe) avoids this.\n",
                  target.c_str());
+}
+
+// What the release now in the folder says about this publish: an expiry
+// that must not be dropped silently (a failure, as refresh refuses it), and
+// notices of a repeated version, the same bytes again and a change of key.
+Result compare_with_current(const PublishRequest& request, const FileFacts& facts, EVP_PKEY* public_key,
+                            const std::string& fingerprint) {
+    const std::string manifest_path = join_path(request.folder, manifest_file);
+    const auto manifest = read_file(manifest_path);
+    if (!manifest) return Result::success();
+    const auto current = read_manifest(manifest.value());
+    const auto freshness = read_freshness(manifest.value());
+    if (!current) return Result::success();
+    if (freshness && freshness.value().expires && !request.expires_in) {
+        return Result::failure("the manifest in " + request.folder + " expires, and this release would not; give "
+                               "its expiry with --expires-in DAYS (or publish into a new folder for a release "
+                               "without one)");
+    }
+    const auto signature = read_file(join_path(request.folder, signature_file));
+    if (signature && !check_signed_manifest(manifest.value(), signature.value(), public_key, manifest_path,
+                                            signature_file)) {
+        std::fprintf(stderr,
+                     "virelo-release: warning: the release now in %s does not verify under this key (%s): it was "
+                     "signed with another key, or changed since. Setup programs that do not know key %s refuse "
+                     "this release; see 'Rotating the signing key' in docs/publishing.md\n",
+                     request.folder.c_str(), fingerprint.c_str(), fingerprint.c_str());
+    }
+    if (current->sha256 == facts.sha256) {
+        std::fprintf(stderr,
+                     "virelo-release: note: %s is byte for byte the executable of the release now in %s (Virelo %s, "
+                     "%s): installed copies download nothing\n",
+                     request.executable.c_str(), request.folder.c_str(), current->version.c_str(),
+                     current->file.c_str());
+    } else if (current->version == request.version) {
+        std::fprintf(stderr,
+                     "virelo-release: warning: Virelo %s is already the release in %s, with other bytes; installed "
+                     "copies replace it under the same version (give the new build a version of its own)\n",
+                     request.version.c_str(), request.folder.c_str());
+    }
+    return Result::success();
 }
 
 // Read without its signature: each base is trusted only for the digest its
@@ -384,6 +432,9 @@ int run_publish(const std::vector<std::string>& args) {
         // The new executable's digest first: no delta starts from the release itself.
         const auto facts = file_facts(r.executable);
         if (!facts) return Expected<CheckedManifest>::failure(facts.error());
+        if (auto ok = compare_with_current(r, facts.value(), public_key.value().get(), key_fingerprint(blob)); !ok) {
+            return Expected<CheckedManifest>::failure(ok.error());
+        }
         previous = read_previous_release(r.folder, r.deltas, r.name, facts.value().sha256);
         return stage_and_install(r, freshness, key.value().get(), public_key.value().get(), staging.value().path(),
                                  previous);
@@ -416,7 +467,8 @@ int run_publish(const std::vector<std::string>& args) {
     std::printf("wrote %s (Virelo %s, %s)\n", join_path(r.folder, manifest_file).c_str(), release.version.c_str(),
                 describe_freshness(published.value().freshness).c_str());
     remove_unnamed_parts(r.folder, release, previous);
-    std::printf("published Virelo %s in %s\n", release.version.c_str(), r.folder.c_str());
+    std::printf("published Virelo %s in %s, signed with key %s\n", release.version.c_str(), r.folder.c_str(),
+                key_fingerprint(blob).c_str());
     return 0;
 }
 

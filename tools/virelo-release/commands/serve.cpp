@@ -10,6 +10,7 @@
 
 #include "base/file_io.h"
 #include "commands/cli.h"
+#include "publishing/release_folder.h"
 #include "server/event_server.h"
 #include "server/listen_address.h"
 #include "server/serve_settings.h"
@@ -90,6 +91,11 @@ int run_serve(const std::vector<std::string>& args) {
     if (!settings) return fail(settings.error(), exit_usage);
     const auto root = SiteRoot::open(options.get("--root"));
     if (!root) return fail(root.error());
+    if (!path_exists(join_path(options.get("--root"), manifest_file))) {
+        std::fprintf(stderr, "virelo-release: warning: %s has no %s, so there is no release to serve; point --root at "
+                             "the folder that publish --out wrote\n",
+                     options.get("--root").c_str(), std::string{manifest_file}.c_str());
+    }
     const auto tls = load_tls(options);
     if (!tls) return fail(tls.error());
     fit_to_descriptor_limit(settings.value());

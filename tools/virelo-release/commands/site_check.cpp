@@ -35,8 +35,8 @@ bool is_loopback_host(std::string_view host) {
 
 class SiteCheck {
 public:
-    SiteCheck(const SiteUrl& site, const PublicKey& key, SiteClient client)
-        : site_{site}, key_{key}, client_{std::move(client)} {}
+    SiteCheck(const SiteUrl& site, const PublicKey& key, SiteClient client, bool require_authenticode)
+        : site_{site}, key_{key}, client_{std::move(client)}, require_authenticode_{require_authenticode} {}
 
     Result run();
     const CheckedManifest& release() const { return *static_; }
@@ -57,6 +57,7 @@ private:
     const SiteUrl& site_;
     const PublicKey& key_;
     SiteClient client_;
+    bool require_authenticode_;
     std::optional<CheckedManifest> static_;
     std::string static_manifest_;
 };
@@ -91,8 +92,17 @@ Result SiteCheck::check_executable_answer(std::string_view relative, const Fetch
 
 Result SiteCheck::check_static_files() {
     const std::string_view why = "every setup program falls back to the static files; upload the release folder there";
-    const auto manifest = fetch_ok(manifest_file, true, why);
+    const auto manifest = fetch(manifest_file, true);
     if (!manifest) return Result::failure(manifest.error());
+    if (manifest.value().status == 404) {
+        return Result::failure("no release at this URL: " + site_.url_of(manifest_file) +
+                               " answers HTTP 404; give the URL of the folder that publish --out wrote (with "
+                               "serve, point --root at that folder)");
+    }
+    if (manifest.value().status != 200) {
+        return Result::failure(site_.url_of(manifest_file) + " answers HTTP " +
+                               std::to_string(manifest.value().status) + "; " + std::string{why});
+    }
     const auto signature = fetch_ok(signature_file, true, why);
     if (!signature) return Result::failure(signature.error());
     auto checked = check_signed_manifest(manifest.value().body, signature.value().body, key_.key.get(),
@@ -182,8 +192,13 @@ Result SiteCheck::check_executables() {
         }
     }
     const auto image = PeView::parse(executable.value().body, site_.url_of(release.file));
-    std::printf("Authenticode: %s\n",
-                image ? describe_authenticode(read_authenticode(image.value())).c_str() : image.error().c_str());
+    const auto signature = image ? read_authenticode(image.value())
+                                 : Expected<std::optional<AuthenticodeSignature>>::failure(image.error());
+    std::printf("Authenticode: %s\n", image ? describe_authenticode(signature).c_str() : image.error().c_str());
+    if (require_authenticode_ && !(signature && signature.value())) {
+        return Result::failure(site_.url_of(release.file) + " carries no Authenticode signature "
+                               "(--require-authenticode); sign it and publish it again");
+    }
     return Result::success();
 }
 
@@ -226,7 +241,8 @@ Result SiteCheck::run() {
 
 }  // namespace
 
-int check_live_site(const SiteUrl& site, const PublicKey& key, const std::optional<std::string>& ca_file) {
+int check_live_site(const SiteUrl& site, const PublicKey& key, const std::optional<std::string>& ca_file,
+                    bool require_authenticode) {
     auto client = SiteClient::open(site, ca_file);
     if (!client) return fail(client.error());
     const std::string url = site.url_of("");
@@ -235,7 +251,7 @@ int check_live_site(const SiteUrl& site, const PublicKey& key, const std::option
         std::printf("warning:      the setup program refuses plain http for %s; publish it under https\n",
                     site.host.c_str());
     }
-    SiteCheck check{site, key, std::move(client.value())};
+    SiteCheck check{site, key, std::move(client.value()), require_authenticode};
     if (auto ok = check.run(); !ok) return fail(ok.error());
     const Release& r = check.release().release;
     std::printf("OK: Virelo %s (%s, %llu bytes) at %s\n", r.version.c_str(), r.file.c_str(),

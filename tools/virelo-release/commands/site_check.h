@@ -15,6 +15,8 @@ namespace virelo::tool {
 
 // Prints one line per check and the final "OK: …" on stdout; the first
 // failure is printed on stderr and ends the check. Returns the exit code.
-int check_live_site(const SiteUrl& site, const PublicKey& key, const std::optional<std::string>& ca_file);
+// With `require_authenticode`, an executable without a signature is a failure.
+int check_live_site(const SiteUrl& site, const PublicKey& key, const std::optional<std::string>& ca_file,
+                    bool require_authenticode = false);
 
 }  // namespace virelo::tool

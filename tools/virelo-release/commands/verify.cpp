@@ -15,15 +15,17 @@
 namespace virelo::tool {
 namespace {
 
-std::string authenticode_of_file(const std::string& path) {
+// The Authenticode line, and whether the executable carries a signature.
+std::pair<std::string, bool> authenticode_of_file(const std::string& path) {
     const auto bytes = read_file(path, download_limit);
-    if (!bytes) return "unreadable (" + bytes.error() + ")";
+    if (!bytes) return {"unreadable (" + bytes.error() + ")", false};
     const auto image = PeView::parse(bytes.value(), path);
-    if (!image) return "unreadable (" + image.error() + ")";
-    return describe_authenticode(read_authenticode(image.value()));
+    if (!image) return {"unreadable (" + image.error() + ")", false};
+    const auto signature = read_authenticode(image.value());
+    return {describe_authenticode(signature), signature && signature.value()};
 }
 
-int verify_folder(const std::string& folder, const PublicKey& key) {
+int verify_folder(const std::string& folder, const PublicKey& key, bool require_authenticode) {
     if (!is_directory(folder)) {
         return fail("no such release folder: " + folder + " (give the folder that publish wrote, or a site URL)");
     }
@@ -41,7 +43,12 @@ int verify_folder(const std::string& folder, const PublicKey& key) {
                 static_cast<unsigned long long>(r.size), describe_freshness(checked.value().freshness).c_str());
     std::printf("signature:    valid under key %s\n", key_fingerprint(key.blob).c_str());
     std::printf("downloads:    %s\n", describe_parts(r).c_str());
-    std::printf("Authenticode: %s\n", authenticode_of_file(join_path(folder, r.file)).c_str());
+    const auto [authenticode, signed_pe] = authenticode_of_file(join_path(folder, r.file));
+    std::printf("Authenticode: %s\n", authenticode.c_str());
+    if (require_authenticode && !signed_pe) {
+        return fail(join_path(folder, r.file) + " carries no Authenticode signature (--require-authenticode); sign "
+                    "it with 'virelo-release sign' and publish it again: the manifest's digest covers the signed bytes");
+    }
     std::printf("OK: Virelo %s (%s, %llu bytes)\n", r.version.c_str(), r.file.c_str(),
                 static_cast<unsigned long long>(r.size));
     return 0;
@@ -55,7 +62,7 @@ bool is_site_url(std::string_view target) {
 }  // namespace
 
 int run_verify(const std::vector<std::string>& args) {
-    auto parsed = parse_options(args, {"--key", "--ca-file"}, 1);
+    auto parsed = parse_options(args, {"--key", "--ca-file"}, 1, {"--require-authenticode"});
     if (!parsed) return fail(parsed.error(), exit_usage);
     const auto& options = parsed.value();
     if (!options.has("--key")) return fail("verify needs --key BLOB (the 72-byte public key signing-key.pub)", exit_usage);
@@ -65,7 +72,7 @@ int run_verify(const std::vector<std::string>& args) {
     const std::string& target = options.positional.front();
     if (!is_site_url(target)) {
         if (options.has("--ca-file")) return fail("--ca-file is for a site URL, not a folder", exit_usage);
-        return verify_folder(target, key.value());
+        return verify_folder(target, key.value(), options.flag("--require-authenticode"));
     }
     const auto site = parse_site_url(target);
     if (!site) return fail(site.error(), exit_usage);
@@ -74,7 +81,7 @@ int run_verify(const std::vector<std::string>& args) {
         ca_file = options.get("--ca-file");
         if (auto readable = read_file(*ca_file); !readable) return fail(readable.error());
     }
-    return check_live_site(site.value(), key.value(), ca_file);
+    return check_live_site(site.value(), key.value(), ca_file, options.flag("--require-authenticode"));
 }
 
 }  // namespace virelo::tool
