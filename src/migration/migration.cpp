@@ -104,7 +104,12 @@ bool copy_into_staging() {
     // The tree copy is one call that copies the values first and then each
     // subkey: once the staging key has a subkey, the copy is under way.
     VIRELO_FAILPOINT_WATCH("migration.mid_copy", [] { return has_subkeys(legacy::staging_key); });
-    return RegCopyTreeW(source.get(), nullptr, staging.get()) == ERROR_SUCCESS;
+    if (RegCopyTreeW(source.get(), nullptr, staging.get()) != ERROR_SUCCESS) return false;
+    // The Launcher subkey is the setup program's own record, and a serial
+    // there refuses every release that does not reach it: one the legacy
+    // product left never comes along.
+    const LSTATUS dropped = RegDeleteKeyValueW(staging.get(), L"Launcher", L"Serial");
+    return dropped == ERROR_SUCCESS || dropped == ERROR_FILE_NOT_FOUND || dropped == ERROR_PATH_NOT_FOUND;
 }
 
 // Gives the complete staging copy the application key's name: a rename, in

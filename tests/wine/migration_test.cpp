@@ -314,6 +314,28 @@ TEST_F(MigrationTest, ExistingRoamingFolderOfVireloKeepsBothAsTheyAre) {
     EXPECT_EQ(test::list_files(profile_.app_roaming()), std::vector<std::string>{"mine.txt"});
 }
 
+// A Launcher subkey under the legacy key is not the setup program's record:
+// a serial there would refuse every release below it.
+TEST_F(MigrationTest, LegacyLauncherSerialNeverComesAlong) {
+    const std::string legacy_launcher = std::string{legacy_key} + "\\Launcher";
+    const std::string launcher = std::string{app_key} + "\\Launcher";
+    for (const bool launcher_before : {false, true}) {
+        SCOPED_TRACE(launcher_before ? "merged into an existing Launcher key" : "no application key before");
+        clear();
+        arrange(settings);
+        test::write_qword(legacy_launcher, "Serial", ~0ull);
+        test::write_string(legacy_launcher, "Note", "kept");
+        if (launcher_before) test::write_string(launcher, "Site", "https://site.example/");
+
+        migrate_legacy();
+
+        EXPECT_FALSE(test::key_exists(legacy_key));
+        EXPECT_FALSE(test::read_value(launcher, "Serial").has_value());
+        EXPECT_EQ(test::read_string(launcher, "Note"), "kept");
+        EXPECT_EQ(test::read_string(app_key, "Theme"), "dark");
+    }
+}
+
 TEST_F(MigrationTest, AutostartValueNamesTheInstalledExecutable) {
     ScopedVariable local{L"LOCALAPPDATA", L"C:\\Users\\a\\AppData\\Local"};
     arrange(settings | autostart);
