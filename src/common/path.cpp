@@ -1,5 +1,6 @@
 #include "common/path.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace virelo {
@@ -69,6 +70,15 @@ std::string_view parent_folder(std::string_view path) {
 bool same_path_components(std::string_view a, std::string_view b) {
     const Components x = split(a), y = split(b);
     return x.drive == y.drive && x.rooted == y.rooted && x.parts == y.parts;
+}
+
+std::string extended_length_path(std::string_view path) {
+    std::string out{path};
+    std::replace(out.begin(), out.end(), '/', '\\');
+    if (out.starts_with("\\\\?\\") || out.starts_with("\\\\.\\")) return out;
+    if (out.starts_with("\\\\")) return "\\\\?\\UNC\\" + out.substr(2);
+    if (out.size() >= 3 && out[1] == ':' && out[2] == '\\') return "\\\\?\\" + out;
+    return out;
 }
 
 }  // namespace virelo

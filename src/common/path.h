@@ -23,4 +23,12 @@ std::string_view parent_folder(std::string_view path);
 // letter; every other character must match exactly.
 bool same_path_components(std::string_view a, std::string_view b);
 
+// The path in the "\\?\" form that the system takes exactly as written, with
+// no trimming of a trailing dot or space and no 260-character limit:
+// "C:\a" gives "\\?\C:\a", "\\server\share" gives "\\?\UNC\server\share",
+// and forward slashes become backslashes. A path already in that form or
+// "\\.\" form, and a relative one (the system's rules must place it), stay
+// as they are.
+std::string extended_length_path(std::string_view path);
+
 }  // namespace virelo

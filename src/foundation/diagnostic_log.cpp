@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "common/path.h"
@@ -13,17 +14,45 @@
 
 namespace virelo {
 
+namespace {
+
+// Set when the log could be neither moved aside nor emptied: the run then
+// writes none, so that nothing grows past the bound.
+std::atomic<bool> logging_stopped{false};
+
+bool move_aside(const std::wstring& log, const std::wstring& previous) {
+    return MoveFileExW(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool truncate(const std::wstring& log) {
+    const win::unique_file file{CreateFileW(log.c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
 void rotate_diagnostic_log() {
     const std::string path = diagnostic_log_path();
     if (path.empty()) return;
+    const std::wstring log = win::to_wide(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(win::to_wide(path).c_str(), GetFileExInfoStandard, &data)) return;
+    if (!GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data)) return;
     const std::uint64_t size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     if (size < log_rotation_bytes) return;
-    MoveFileExW(win::to_wide(path).c_str(), win::to_wide(path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::string previous = path + ".1";
+    if (move_aside(log, win::to_wide(previous))) return;
+    // Something in the way of the previous part: a file that will not be
+    // replaced (read-only, say) goes first; a folder of that name stays, and
+    // the log starts over instead. Either way it stays bounded.
+    if (win::delete_file(previous) && move_aside(log, win::to_wide(previous))) return;
+    if (truncate(log)) return;
+    logging_stopped = true;
 }
 
 void log_line(std::string_view text) {
+    if (logging_stopped) return;
     const std::string path = diagnostic_log_path();
     if (path.empty()) return;
     win::create_folder_chain(parent_folder(path));

@@ -10,7 +10,11 @@
 
 namespace virelo {
 
-// Called once as a run starts: moves a log that grew past its bound aside.
+// Called once as a run starts: moves a log that grew past its bound aside to
+// "setup.log.1", replacing the previous part. When that part cannot be
+// replaced (a folder of that name), the log is emptied instead; when even
+// that fails, the run writes no log. The two files never grow past the bound
+// and a run's few lines.
 void rotate_diagnostic_log();
 
 // Appends one line with the local time.

@@ -16,8 +16,9 @@ std::string install_dir() {
 
 std::string installed_exe_path() { return path_join(install_dir(), "Virelo.exe"); }
 std::string staged_exe_path() { return path_join(install_dir(), "Virelo.exe.new"); }
-std::string backup_exe_path() { return path_join(install_dir(), "Virelo.exe.old"); }
+std::string backup_exe_path() { return path_join(install_dir(), "Virelo.exe.setup-old"); }
 std::string setup_copy_path() { return path_join(install_dir(), "VireloSetup.exe"); }
+std::string outgoing_setup_copy_path() { return path_join(install_dir(), "VireloSetup.exe.removing"); }
 std::string version_file_path() { return path_join(install_dir(), "version.txt"); }
 
 // In test mode no special folder is queried at all.

@@ -15,11 +15,21 @@ inline constexpr std::string_view run_key = "Software\\Microsoft\\Windows\\Curre
 inline constexpr std::string_view autostart_value = "Virelo";
 inline constexpr std::string_view application_key = "Software\\Virelo";
 
+// The kernel mutex that an install-mode run holds for its whole life and an
+// uninstall for its own: the two modes never run at once.
+inline constexpr wchar_t instance_guard_name[] = L"VireloSetup_SingleInstance";
+
 std::string install_dir();
 std::string installed_exe_path();   // install folder + Virelo.exe
 std::string staged_exe_path();      // install folder + Virelo.exe.new
-std::string backup_exe_path();      // install folder + Virelo.exe.old, the old one moved aside by a swap
+// install folder + Virelo.exe.setup-old: the old one moved aside by a swap,
+// under a name that only this program makes, never a user's own backup
+std::string backup_exe_path();
 std::string setup_copy_path();      // install folder + VireloSetup.exe
+// install folder + VireloSetup.exe.removing: the setup copy an uninstall ran
+// from, which the delayed removal deletes; a new setup copy that an install
+// places meanwhile keeps its own name and stays
+std::string outgoing_setup_copy_path();
 std::string version_file_path();    // install folder + version.txt
 
 std::string start_menu_shortcut_path();

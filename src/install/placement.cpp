@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/path.h"
+#include "common/win/environment.h"
 #include "common/win/failpoint.h"
 #include "common/win/files.h"
 #include "common/win/wide.h"
@@ -10,24 +11,6 @@
 #include "foundation/status_channel.h"
 
 namespace virelo {
-namespace {
-
-constexpr DWORD longest_path = 32768;
-
-// The running program's own path; empty when the system cannot give it.
-std::string own_module_path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size()) return win::from_wide({buffer.data(), length});
-        // A full buffer means the path was cut short.
-        if (buffer.size() >= longest_path) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-}  // namespace
 
 Result install_executable(std::string_view staged, const CloseTiming& close_timing, const SwapTiming& swap_timing) {
     post_status("Installing\u2026", progress_full);
@@ -46,7 +29,7 @@ Result install_executable(std::string_view staged, const CloseTiming& close_timi
     return Result::success();
 }
 
-void place_setup_copy() { place_setup_copy_from(own_module_path()); }
+void place_setup_copy() { place_setup_copy_from(win::own_module_path()); }
 
 void place_setup_copy_from(std::string_view own_path) {
     const std::string destination = setup_copy_path();

@@ -17,10 +17,16 @@ void recover_interrupted_run() {
     }
 
     // A staged executable is never trusted across runs: it may be cut short.
-    for (const std::string& leftover : {staged_exe_path(), backup, win::temporary_path(setup_copy_path()),
-                                        win::temporary_path(version_file_path())}) {
+    // The setup copy a finished uninstall left for its removal command is
+    // no longer needed either.
+    for (const std::string& leftover : {staged_exe_path(), win::temporary_path(setup_copy_path()),
+                                        win::temporary_path(version_file_path()), outgoing_setup_copy_path()}) {
         if (win::path_exists(leftover)) win::delete_file(leftover);
     }
+    // The backup goes only beside a Virelo.exe that is there: one pending
+    // deletion looks absent, and then the backup may be the only copy left,
+    // even when putting it back failed.
+    if (win::path_exists(backup) && win::path_exists(installed)) win::delete_file(backup);
 }
 
 }  // namespace virelo

@@ -5,10 +5,12 @@
 namespace virelo {
 
 // Puts an executable that a swap had moved aside back under its name when
-// nothing took its place, then removes the program's own temporary and backup
-// files there ("Virelo.exe.new", "Virelo.exe.old", "VireloSetup.exe.new",
-// "version.txt.new"). No other file is touched. Failures are ignored: a file
-// still held open goes at a later run.
+// nothing took its place, then removes the program's own temporary files
+// there ("Virelo.exe.new", "VireloSetup.exe.new", "version.txt.new",
+// "VireloSetup.exe.removing") and the backup "Virelo.exe.setup-old", the
+// backup only while "Virelo.exe" is there. No other file is touched (a
+// user's own "Virelo.exe.old" included). Failures are ignored: a file still
+// held open goes at a later run.
 void recover_interrupted_run();
 
 }  // namespace virelo

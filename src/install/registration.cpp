@@ -5,6 +5,7 @@
 #include "common/win/failpoint.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 #include "install/registration_values.h"
 
@@ -40,14 +41,24 @@ void write_site_value(std::string_view site) {
 }
 
 std::optional<std::uint64_t> read_serial_value() {
-    std::uint64_t serial = 0;
+    // Room for more than a QWORD, so that a longer value is seen as such
+    // rather than failing as "more data".
+    std::uint8_t data[16] = {};
     DWORD type = 0;
-    DWORD size = sizeof serial;
-    if (RegGetValueW(HKEY_CURRENT_USER, win::to_wide(launcher_key()).c_str(), L"Serial", RRF_RT_REG_QWORD, &type,
-                     &serial, &size) != ERROR_SUCCESS) {
+    DWORD size = sizeof data;
+    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, win::to_wide(launcher_key()).c_str(), L"Serial",
+                                        RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    if (status != ERROR_SUCCESS) {
+        log_line("the recorded serial is ignored: it cannot be read (error " + std::to_string(status) + ")");
         return std::nullopt;
     }
-    return serial;
+    const auto serial = recorded_serial(type, {data, size});
+    if (!serial) {
+        log_line("the recorded serial is ignored: " + serial.error());
+        return std::nullopt;
+    }
+    return serial.value();
 }
 
 void write_serial_value(std::uint64_t serial) {

@@ -19,7 +19,8 @@ void set_dword_value(std::string_view key, std::string_view name, DWORD number);
 void write_site_value(std::string_view site);
 
 // The highest release serial accepted so far, as REG_QWORD "Serial" beside
-// "Site"; nothing when none is recorded (or the value is not a QWORD).
+// "Site"; nothing when none is recorded, and nothing (logged) when the value
+// is not one a release can carry (recorded_serial).
 std::optional<std::uint64_t> read_serial_value();
 void write_serial_value(std::uint64_t serial);
 

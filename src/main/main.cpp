@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "common/win/command_line.h"
+#include "foundation/names.h"
 #include "main/mode_choice.h"
 #include "main/system_dlls.h"
 #include "setup/worker.h"
@@ -23,13 +24,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
     if (selects_uninstall_mode(win::command_line_arguments())) {
-        run_uninstall();
+        (void)run_uninstall();
         return 0;
     }
 
     // Held, never closed, until the process ends: also while a failed run's
-    // window waits to be closed.
-    CreateMutexW(nullptr, TRUE, L"VireloSetup_SingleInstance");
+    // window waits to be closed. An uninstall holds it too, so an install
+    // started during one ends here, having touched nothing.
+    CreateMutexW(nullptr, TRUE, instance_guard_name);
     if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
     HWND window = create_progress_window();

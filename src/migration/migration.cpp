@@ -12,9 +12,11 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 #include "install/stop_app.h"
 #include "migration/legacy_names.h"
+#include "migration/roaming_move.h"
 #include "migration/settings_move.h"
 #include "foundation/status_channel.h"
 
@@ -104,7 +106,12 @@ bool copy_into_staging() {
     // The tree copy is one call that copies the values first and then each
     // subkey: once the staging key has a subkey, the copy is under way.
     VIRELO_FAILPOINT_WATCH("migration.mid_copy", [] { return has_subkeys(legacy::staging_key); });
-    return RegCopyTreeW(source.get(), nullptr, staging.get()) == ERROR_SUCCESS;
+    if (RegCopyTreeW(source.get(), nullptr, staging.get()) != ERROR_SUCCESS) return false;
+    // The Launcher subkey is the setup program's own record, and a serial
+    // there refuses every release that does not reach it: one the legacy
+    // product left never comes along.
+    const LSTATUS dropped = RegDeleteKeyValueW(staging.get(), L"Launcher", L"Serial");
+    return dropped == ERROR_SUCCESS || dropped == ERROR_FILE_NOT_FOUND || dropped == ERROR_PATH_NOT_FOUND;
 }
 
 // Gives the complete staging copy the application key's name: a rename, in
@@ -148,11 +155,11 @@ bool carry_settings_over() {
     return true;
 }
 
-void move_roaming_data(const std::string& legacy_folder, const std::string& folder) {
-    if (!in_profile(legacy_folder) || !in_profile(folder)) return;
-    if (win::path_exists(legacy_folder) && !win::path_exists(folder)) {
-        MoveFileExW(win::to_wide(legacy_folder).c_str(), win::to_wide(folder).c_str(), 0);
-    }
+// True when the roaming data needs nothing more (roaming_move.h); relative
+// names are not the user's profile and need nothing.
+bool carry_roaming_data_over(const std::string& legacy_folder, const std::string& folder) {
+    if (!in_profile(legacy_folder) || !in_profile(folder)) return true;
+    return move_roaming_data(legacy_folder, folder);
 }
 
 // The user's choice to start at sign-in carries over; the legacy value's own
@@ -211,7 +218,8 @@ void migrate_legacy() {
     close_legacy_app(names.executable);
     VIRELO_FAILPOINT("migration.legacy_app_ended");
     const bool settings_safe = has_settings && carry_settings_over();
-    move_roaming_data(names.roaming_data_folder, roaming_data_folder());
+    const bool roaming_done = carry_roaming_data_over(names.roaming_data_folder, roaming_data_folder());
+    if (!roaming_done) log_line("the Dockling data folder could not move over yet; the next start tries again");
     VIRELO_FAILPOINT("migration.roaming_data_moved");
     carry_autostart_over();
     VIRELO_FAILPOINT("migration.autostart_moved");
@@ -221,11 +229,14 @@ void migrate_legacy() {
     delete_file_in_profile(names.desktop_shortcut);
     VIRELO_FAILPOINT("migration.legacy_shortcuts_removed");
     delete_tree_in_profile(names.local_data_folder);
-    delete_tree_in_profile(names.folder);
+    // While the roaming data has not moved, something must still mark the
+    // installation for the next start: the legacy key, or without one the
+    // legacy folder.
+    if (roaming_done || has_settings) delete_tree_in_profile(names.folder);
     VIRELO_FAILPOINT("migration.legacy_folders_removed");
     // Last: while the legacy key exists, the next run finds the installation
     // and finishes whatever a kill interrupted above.
-    if (settings_safe) delete_key_tree(legacy::settings_key);
+    if (settings_safe && roaming_done) delete_key_tree(legacy::settings_key);
 }
 
 }  // namespace virelo

@@ -35,12 +35,13 @@ bool start_installed_copy() {
 
 // A refused release leaves the installed copy as it was. An unreachable site
 // is no failure for a user who has Virelo: it simply starts. Any other
-// refusal starts it too, and is still reported.
+// refusal (a bad signature, a damaged or stale release) starts it too, and is
+// still reported.
 Result settle_refusal(const ReleaseRefusal& refusal, bool was_installed) {
     log_line("release refused: " + refusal.text);
     if (refusal.kind == RefusalKind::unreachable) {
         if (was_installed && start_installed_copy()) return Result::success();
-    } else if ((refusal.kind == RefusalKind::bad_signature || refusal.kind == RefusalKind::stale) && was_installed) {
+    } else if (was_installed) {
         (void)start_installed_copy();
     }
     return Result::failure(refusal.text);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/path.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 
@@ -47,6 +48,29 @@ std::wstring final_path(HANDLE handle) {
     return {};
 }
 
+// The path of what the handle refers to below its volume ("\\a\\b"): Wine
+// gives it where it gives no final path, for paths past 260 characters.
+std::wstring volume_relative_path(HANDLE handle) {
+    alignas(8) std::byte buffer[sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t)];
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer, sizeof buffer)) return {};
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
+    return {info->FileName, info->FileNameLength / sizeof(wchar_t)};
+}
+
+// Wine names an entry without the trailing dots and spaces of its components,
+// so they are left out of the comparison.
+std::wstring without_trailing_dots_and_spaces(const std::wstring& path) {
+    std::wstring out;
+    for (const wchar_t c : path) {
+        if (c == L'\\') {
+            while (!out.empty() && (out.back() == L'.' || out.back() == L' ')) out.pop_back();
+        }
+        out.push_back(c);
+    }
+    while (!out.empty() && (out.back() == L'.' || out.back() == L' ')) out.pop_back();
+    return out;
+}
+
 std::wstring child_path(const std::wstring& folder, const std::wstring& name) {
     return folder.ends_with(L'\\') ? folder + name : folder + L'\\' + name;
 }
@@ -54,6 +78,19 @@ std::wstring child_path(const std::wstring& folder, const std::wstring& name) {
 bool same_path(const std::wstring& a, const std::wstring& b) {
     return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether the handle refers to the entry at `expected` (a path as
+// final_path gives it), not to what a link there points to.
+bool is_entry_at(HANDLE handle, const std::wstring& expected) {
+    std::wstring actual = final_path(handle);
+    std::wstring wanted = expected;
+    if (actual.empty()) {
+        actual = volume_relative_path(handle);
+        if (actual.empty() || wanted.size() < 2 || wanted[1] != L':') return false;
+        wanted.erase(0, 2);  // the drive
+    }
+    return same_path(without_trailing_dots_and_spaces(actual), without_trailing_dots_and_spaces(wanted));
 }
 
 DWORD attributes_of(HANDLE handle) {
@@ -67,7 +104,8 @@ bool is_plain_folder(DWORD attributes) {
 }
 
 // Deleted when the handle closes. A read-only entry is made writable first,
-// as deletion requires.
+// as deletion requires; through the handle, so that a link's own attributes
+// change, never its target's.
 void mark_for_deletion(HANDLE handle, DWORD attributes) {
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         FILE_BASIC_INFO basic{};  // times of zero stay as they are
@@ -97,8 +135,10 @@ std::vector<std::wstring> names_in(HANDLE folder) {
 }
 
 // `folder` is a plain folder open as `handle`, whose final path is `folder_final`.
-void delete_contents(const std::wstring& folder, HANDLE handle, const std::wstring& folder_final) {
+void delete_contents(const std::wstring& folder, HANDLE handle, const std::wstring& folder_final,
+                     const std::wstring& keep = {}) {
     for (const std::wstring& name : names_in(handle)) {
+        if (same_path(name, keep)) continue;
         const std::wstring path = child_path(folder, name);
         const win::unique_file entry = open_entry(path);
         if (!entry) continue;
@@ -106,7 +146,7 @@ void delete_contents(const std::wstring& folder, HANDLE handle, const std::wstri
         // link, and deletes or renames the target through the link's name: an
         // entry whose final path is not its own is left as it is.
         const std::wstring expected = child_path(folder_final, name);
-        if (!same_path(final_path(entry.get()), expected)) continue;
+        if (!is_entry_at(entry.get(), expected)) continue;
         const DWORD attributes = attributes_of(entry.get());
         if (attributes == INVALID_FILE_ATTRIBUTES) continue;
         if (is_plain_folder(attributes)) delete_contents(path, entry.get(), expected);
@@ -125,11 +165,12 @@ std::wstring without_trailing_separators(std::wstring path) {
 
 }  // namespace
 
-void delete_folder_contents(std::string_view folder_utf8) {
+std::vector<std::string> delete_folder_contents(std::string_view folder_utf8, std::string_view keep_utf8) {
+    const std::wstring keep = win::to_wide(keep_utf8);
     const std::wstring folder = without_trailing_separators(win::to_wide(folder_utf8));
-    if (folder.empty()) return;
-    const win::unique_file handle = open_entry(folder);
-    if (!handle || !is_plain_folder(attributes_of(handle.get()))) return;
+    if (folder.empty()) return {};
+    const win::unique_file handle = open_entry(win::to_wide(extended_length_path(win::from_wide(folder))));
+    if (!handle || !is_plain_folder(attributes_of(handle.get()))) return {};
     const std::wstring folder_final = final_path(handle.get());
     // The folder itself must be what its name says, seen from its parent.
     const auto cut = folder.find_last_of(L"\\/");
@@ -137,10 +178,17 @@ void delete_folder_contents(std::string_view folder_utf8) {
         const std::wstring parent = folder.substr(0, cut == 2 && folder[1] == L':' ? 3 : cut);
         const win::unique_file parent_handle = open_to_look_at(parent.empty() ? L"\\" : parent);
         if (parent_handle && !same_path(folder_final, child_path(final_path(parent_handle.get()), folder.substr(cut + 1)))) {
-            return;
+            return {};
         }
     }
-    delete_contents(folder, handle.get(), folder_final);
+    // Every entry by its exact name, whatever its length and however it ends
+    // (a trailing dot or space would otherwise be cut off the name).
+    delete_contents(win::to_wide(extended_length_path(win::from_wide(folder))), handle.get(), folder_final, keep);
+    std::vector<std::string> left;
+    for (const std::wstring& name : names_in(handle.get())) {
+        if (!same_path(name, keep)) left.push_back(win::from_wide(name));
+    }
+    return left;
 }
 
 }  // namespace virelo

@@ -1,6 +1,7 @@
 #pragma once
 // The command that removes the install folder after the setup program, which
-// runs from that folder, has ended. By then the uninstall has deleted
+// runs from that folder, has ended. The uninstall names the setup copy it
+// renamed before the start (start_folder_removal). By then the uninstall has deleted
 // everything else inside the folder itself (folder_contents.h); the command
 // deletes the setup copy and the emptied folder, about two seconds later.
 //

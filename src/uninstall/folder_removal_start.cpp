@@ -5,10 +5,10 @@
 #include <string>
 
 #include "common/path.h"
+#include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/names.h"
-#include "uninstall/folder_contents.h"
 #include "uninstall/folder_removal.h"
 
 namespace virelo {
@@ -23,11 +23,23 @@ std::string system_folder() {
 
 }  // namespace
 
-void start_folder_removal(std::string_view install_folder) {
-    delete_folder_contents(install_folder);
+bool start_folder_removal(std::string_view install_folder, std::string_view running_copy) {
+    std::string leaving = setup_copy_path();
+    if (!running_copy.empty()) {
+        leaving = std::string{running_copy};
+        if (win::rename_durably(running_copy, outgoing_setup_copy_path()) == ERROR_SUCCESS) {
+            leaving = outgoing_setup_copy_path();
+        }
+    }
+    const auto put_back = [&] {
+        if (leaving != running_copy && !running_copy.empty()) {
+            win::rename_durably(leaving, running_copy, win::ExistingTarget::keep);
+        }
+        return false;
+    };
 
-    const auto removal = folder_removal_command(system_folder(), install_folder, last_path_component(setup_copy_path()));
-    if (!removal) return;
+    const auto removal = folder_removal_command(system_folder(), install_folder, last_path_component(leaving));
+    if (!removal) return put_back();
     const std::wstring application = win::to_wide(removal->application);
     std::wstring command_line = win::to_wide(removal->command_line);
     // The parent, not the folder: a process whose current folder lies inside
@@ -40,11 +52,13 @@ void start_folder_removal(std::string_view install_folder) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION started{};
-    if (CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                       working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &started)) {
-        win::unique_handle process{started.hProcess};
-        win::unique_handle thread{started.hThread};
+    if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &started)) {
+        return put_back();
     }
+    win::unique_handle process{started.hProcess};
+    win::unique_handle thread{started.hThread};
+    return true;
 }
 
 }  // namespace virelo

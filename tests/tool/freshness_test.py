@@ -13,6 +13,7 @@ from tool_support import (DEMO_KEY, DEMO_PUB, TempFolderTest, last_line, listing
                           sign_folder_with_openssl)
 
 MAX_SERIAL = 2 ** 53
+PUBLISH_LIMIT = 2 ** 52  # the highest serial the tool writes
 EXPIRY = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
 
 
@@ -81,15 +82,29 @@ class FreshnessTest(TempFolderTest):
         self.assertEqual(self.publish()[0], 0)
         self.assertEqual(manifest_of(self.site)["serial"], 101)
 
-    def test_the_highest_serial_ends_the_folder(self):
-        self.assertEqual(self.publish("--serial", str(MAX_SERIAL))[0], 0)
-        self.assertEqual(manifest_of(self.site)["serial"], MAX_SERIAL)
-        before = listing(self.site)
-        for command in (self.publish, lambda: run_tool("refresh", "--key", DEMO_KEY, "--out", self.site)):
-            code, _, stderr = command()
-            self.assertNotEqual(code, 0)
-            self.assertOneErrorLine(stderr, "highest serial there is")
-            self.assertEqual(listing(self.site), before)
+    def test_serials_stop_where_the_release_line_still_has_room(self):
+        # A serial setup programs accept but no later one could follow is refused.
+        for serial in (str(PUBLISH_LIMIT + 1), str(MAX_SERIAL)):
+            with self.subTest(serial=serial):
+                code, _, stderr = self.publish("--serial", serial)
+                self.assertNotEqual(code, 0)
+                self.assertOneErrorLine(stderr, f"--serial {serial} leaves the release line no room to grow: "
+                                                f"serials go up to {PUBLISH_LIMIT} \\(2\\^52\\)")
+                self.assertFalse(os.path.exists(os.path.join(self.site, "manifest.json")))
+        self.assertEqual(self.publish("--serial", str(PUBLISH_LIMIT - 1))[0], 0)
+        self.assertEqual(run_tool("refresh", "--key", DEMO_KEY, "--out", self.site)[0], 0)
+        self.assertEqual(manifest_of(self.site)["serial"], PUBLISH_LIMIT)
+        # At the limit, and beyond it (a folder an older tool wrote), neither
+        # a publish nor a refresh takes the next.
+        for current in (PUBLISH_LIMIT, MAX_SERIAL):
+            self.write_manifest(re.sub(r'"serial": \d+', f'"serial": {current}', self.current_manifest_text()))
+            before = listing(self.site)
+            for command in (self.publish, lambda: run_tool("refresh", "--key", DEMO_KEY, "--out", self.site)):
+                with self.subTest(current=current, command=command):
+                    code, _, stderr = command()
+                    self.assertNotEqual(code, 0)
+                    self.assertOneErrorLine(stderr, f"has serial {current}, and serials go up to {PUBLISH_LIMIT}")
+                    self.assertEqual(listing(self.site), before)
 
     def test_a_malformed_current_serial_needs_an_explicit_one(self):
         self.assertEqual(self.publish()[0], 0)

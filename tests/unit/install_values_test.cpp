@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "install/image_match.h"
 #include "install/registration_values.h"
@@ -31,6 +33,42 @@ TEST(UninstallCommand, QuotesThePathAndAddsTheOption) {
     EXPECT_EQ(uninstall_command("C:\\Users\\a b\\AppData\\Local\\Programs\\Virelo\\VireloSetup.exe"),
               "\"C:\\Users\\a b\\AppData\\Local\\Programs\\Virelo\\VireloSetup.exe\" --uninstall");
     EXPECT_EQ(uninstall_command(""), "\"\" --uninstall");
+}
+
+// A recorded serial a release could never carry would refuse every release
+// as older; such a value counts as no record.
+TEST(RecordedSerial, OnlyAnEightByteQwordInTheSerialRange) {
+    const auto qword = [](std::uint64_t value) {
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        std::optional<std::uint64_t> serial;  // nothing: ignored
+    };
+    const Case cases[] = {
+        {"one", registry_qword_type, qword(1), 1},
+        {"a usual one", registry_qword_type, qword(0x0102030405ull), 0x0102030405ull},
+        {"2^53, the largest a release carries", registry_qword_type, qword(1ull << 53), 1ull << 53},
+        {"2^53 + 1", registry_qword_type, qword((1ull << 53) + 1), std::nullopt},
+        {"2^64 - 1", registry_qword_type, qword(~0ull), std::nullopt},
+        {"zero", registry_qword_type, qword(0), std::nullopt},
+        {"16 bytes", registry_qword_type, std::vector<std::uint8_t>(16, 0), std::nullopt},
+        {"4 bytes", registry_qword_type, {5, 0, 0, 0}, std::nullopt},
+        {"no bytes", registry_qword_type, {}, std::nullopt},
+        {"a DWORD", 4, {5, 0, 0, 0}, std::nullopt},
+        {"binary of 8 bytes", 3, qword(5), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto serial = recorded_serial(c.type, c.data);
+        EXPECT_EQ(serial.ok(), c.serial.has_value());
+        if (serial && c.serial) EXPECT_EQ(serial.value(), *c.serial);
+        if (!serial) EXPECT_FALSE(serial.error().empty());
+    }
 }
 
 TEST(ExeNamesMatch, SameByteLengthAndAsciiFoldingOnly) {

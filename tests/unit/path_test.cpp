@@ -56,5 +56,28 @@ TEST(PathCompare, ComponentWise) {
     for (const auto& c : cases) EXPECT_EQ(same_path_components(c.a, c.b), c.same) << c.a << " vs " << c.b;
 }
 
+// Names the system would otherwise trim (a trailing dot or space) or refuse
+// (past 260 characters) are reached only in this form.
+TEST(ExtendedLengthPath, Table) {
+    struct Case {
+        const char* path;
+        const char* extended;
+    };
+    const Case cases[] = {
+        {"C:\\Users\\a\\Programs\\Virelo", "\\\\?\\C:\\Users\\a\\Programs\\Virelo"},
+        {"c:/x/y.", "\\\\?\\c:\\x\\y."},
+        {"\\\\server\\share\\Virelo", "\\\\?\\UNC\\server\\share\\Virelo"},
+        {"\\\\?\\C:\\already", "\\\\?\\C:\\already"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+        {"Programs\\Virelo", "Programs\\Virelo"},
+        {"C:relative", "C:relative"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(extended_length_path(c.path), c.extended);
+    }
+}
+
 }  // namespace
 }  // namespace virelo

@@ -738,6 +738,81 @@ TEST_F(CrashTest, ExecutableHeldDuringAnUpdate) {
     }
 }
 
+// An install and an uninstall started together, in both orders, the first
+// slowed at every failpoint so that the second starts while it is mid-way.
+// They never interleave: an uninstall waits for the install and then removes
+// everything (or, had the install outlasted its wait, says it is busy and
+// changes nothing); an install that finds an uninstall under way ends at once
+// without touching anything. The end is one whole installation or none.
+TEST_F(CrashTest, InstallAndUninstallNeverInterleave) {
+    const std::string busy_text =
+        "Virelo is being installed or updated right now, so it was not removed. Run the uninstall again when that "
+        "has finished.";
+    // The second program, without the first one's trace.
+    const auto start_second = [&](const std::string& exe, std::vector<std::string> args) {
+        test::RunOptions options;
+        options.args = std::move(args);
+        options.timeout_ms = run_timeout_ms;
+        return test::start_program(exe, options);
+    };
+
+    SCOPED_TRACE("an update held mid-way, then an uninstall");
+    ASSERT_NO_FATAL_FAILURE(arrange(Scenario::update));
+    {
+        const auto install = launch(program_, install_args(), {{"VIRELO_FAILPOINT_PAUSE_MS", "150"}});
+        ASSERT_TRUE(install);
+        ASSERT_TRUE(wait_for_trace("install.site_recorded", 1, 20000));
+        auto uninstall = start_second(setup_copy_path(), {"--uninstall"});
+        ASSERT_TRUE(uninstall);
+        DWORD install_exit = 1, uninstall_exit = 1;
+        ASSERT_TRUE(test::wait_for_exit(install->child, run_timeout_ms, &install_exit));
+        ASSERT_TRUE(test::wait_for_exit(*uninstall, run_timeout_ms, &uninstall_exit));
+        EXPECT_EQ(install_exit, 0u);
+        EXPECT_EQ(uninstall_exit, 0u);
+        wait_for_folder_removal_of(uninstall->id);
+        (void)test::wait_until_gone(install_dir(), 15000);
+        standin_.reset();
+        const auto said = test::read_text(folder_.file("setup-error.txt"));
+        if (said) {
+            EXPECT_EQ(*said, busy_text);
+            std::printf("the update outlasted the uninstall's wait: the uninstall changed nothing\n");
+            end_processes_by_image_path(installed_exe_path());
+            ASSERT_TRUE(win::delete_file(folder_.file("setup-error.txt")));
+            expect_installation(v2_, "1.1.0", false);
+            expect_nothing_stray_in_the_test_folder(false);
+        } else {
+            expect_removal();
+        }
+    }
+
+    SCOPED_TRACE("an uninstall held mid-way, then an install");
+    ASSERT_NO_FATAL_FAILURE(arrange(Scenario::uninstall));
+    {
+        const std::size_t starts_before = test::read_start_records(record_).size();
+        const auto uninstall = launch(setup_copy_path(), {"--uninstall"}, {{"VIRELO_FAILPOINT_PAUSE_MS", "1000"}});
+        ASSERT_TRUE(uninstall);
+        ASSERT_TRUE(wait_for_trace("uninstall.app_closed", 1, 20000));
+        const ULONGLONG start = GetTickCount64();
+        const test::RunResult install = test::run_program(program_, [&] {
+            test::RunOptions options;
+            options.args = install_args();
+            options.timeout_ms = run_timeout_ms;
+            return options;
+        }());
+        EXPECT_TRUE(install.started);
+        EXPECT_FALSE(install.timed_out);
+        EXPECT_EQ(install.exit_code, 0u);
+        EXPECT_LT(GetTickCount64() - start, 5000u) << "the install ended at once";
+        DWORD uninstall_exit = 1;
+        ASSERT_TRUE(test::wait_for_exit(uninstall->child, run_timeout_ms, &uninstall_exit));
+        EXPECT_EQ(uninstall_exit, 0u);
+        wait_for_folder_removal_of(uninstall->child.id);
+        EXPECT_TRUE(test::wait_until_gone(install_dir(), 15000));
+        expect_removal();
+        EXPECT_EQ(test::read_start_records(record_).size(), starts_before) << "the install started Virelo";
+    }
+}
+
 // A legacy key with a subkey the user cannot read: the copy fails on every
 // start, and every start keeps the legacy key whole, although the first one
 // created Software\Virelo for its Launcher value. Once the subkey is

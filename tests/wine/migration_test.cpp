@@ -304,14 +304,90 @@ TEST_F(MigrationTest, CopyCutShortIsDoneAgain) {
     EXPECT_FALSE(test::key_exists(legacy_key));
 }
 
-TEST_F(MigrationTest, ExistingRoamingFolderOfVireloKeepsBothAsTheyAre) {
-    arrange(settings | roaming);
-    make_file(profile_.app_roaming() + "\\mine.txt", "virelo");
+// The roaming data moves, or merges into a Virelo folder without overwriting
+// anything. Until it has, the migration stays pending: the legacy key stays,
+// and the next start shows the text and tries again.
+TEST_F(MigrationTest, RoamingDataMovesOrMergesAndStaysPendingUntilItHas) {
+    struct Case {
+        const char* name;
+        bool virelo_folder;         // %APPDATA%\Virelo with files of its own
+        bool name_taken_by_a_file;  // %APPDATA%\Virelo is a file
+        bool legacy_file_in_use;    // notes\n1.txt held without delete sharing during the first start
+    };
+    const Case cases[] = {
+        {"no Virelo folder", false, false, false},
+        {"Virelo folder with files of its own", true, false, false},
+        {"a legacy file in use during the first start", true, false, true},
+        {"Virelo's name taken by a file during the first start", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clear();
+        arrange(settings | program | roaming);
+        make_file(profile_.legacy_roaming() + "\\shared.txt", "dockling");
+        if (c.virelo_folder) {
+            make_file(profile_.app_roaming() + "\\mine.txt", "virelo");
+            make_file(profile_.app_roaming() + "\\shared.txt", "virelo");
+            make_file(profile_.app_roaming() + "\\notes\\n0.txt", "virelo");
+        }
+        if (c.name_taken_by_a_file) ASSERT_TRUE(test::write_text(profile_.app_roaming(), "file"));
+        const auto expected_settings = settings_as_virelo();
+        const bool fails_once = c.legacy_file_in_use || c.name_taken_by_a_file;
+        {
+            win::unique_file holder;
+            if (c.legacy_file_in_use) {
+                holder.reset(CreateFileW(win::to_wide(profile_.legacy_roaming() + "\\notes\\n1.txt").c_str(),
+                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(holder);
+            }
+            migrate_legacy();
+        }
+        EXPECT_EQ(status_.taken(), std::vector<std::string>{std::string{moving_text} + "|-1"});
+        EXPECT_EQ(test::key_exists(legacy_key), fails_once) << "pending exactly while the data has not moved";
+        if (fails_once) {
+            EXPECT_EQ(test::read_text(profile_.legacy_roaming() + "\\notes\\n1.txt"), "note") << "nothing lost";
+            if (c.name_taken_by_a_file) ASSERT_TRUE(win::delete_file(profile_.app_roaming()));
+            migrate_legacy();
+            EXPECT_EQ(status_.taken(), std::vector<std::string>{std::string{moving_text} + "|-1"})
+                << "the next start shows the move again";
+            EXPECT_FALSE(test::key_exists(legacy_key));
+        }
+        // Everything arrived; what both had stays Virelo's, and the legacy one
+        // is kept beside it under the old name.
+        std::vector<std::string> expected = {"notes\\n1.txt", "shared.txt"};
+        if (c.virelo_folder) expected = {"mine.txt", "notes\\n0.txt", "notes\\n1.txt", "shared.txt"};
+        EXPECT_EQ(test::list_files(profile_.app_roaming()), expected);
+        EXPECT_EQ(test::read_text(profile_.app_roaming() + "\\notes\\n1.txt"), "note");
+        EXPECT_EQ(test::read_text(profile_.app_roaming() + "\\shared.txt"), c.virelo_folder ? "virelo" : "dockling");
+        if (c.virelo_folder) {
+            EXPECT_EQ(test::list_files(profile_.legacy_roaming()), std::vector<std::string>{"shared.txt"});
+        } else {
+            EXPECT_FALSE(win::path_exists(profile_.legacy_roaming()));
+        }
+        EXPECT_EQ(test::dump_tree(app_key), expected_settings);
+    }
+}
 
-    migrate_legacy();
+// A Launcher subkey under the legacy key is not the setup program's record:
+// a serial there would refuse every release below it.
+TEST_F(MigrationTest, LegacyLauncherSerialNeverComesAlong) {
+    const std::string legacy_launcher = std::string{legacy_key} + "\\Launcher";
+    const std::string launcher = std::string{app_key} + "\\Launcher";
+    for (const bool launcher_before : {false, true}) {
+        SCOPED_TRACE(launcher_before ? "merged into an existing Launcher key" : "no application key before");
+        clear();
+        arrange(settings);
+        test::write_qword(legacy_launcher, "Serial", ~0ull);
+        test::write_string(legacy_launcher, "Note", "kept");
+        if (launcher_before) test::write_string(launcher, "Site", "https://site.example/");
 
-    EXPECT_EQ(test::list_files(profile_.legacy_roaming()), std::vector<std::string>{"notes\\n1.txt"});
-    EXPECT_EQ(test::list_files(profile_.app_roaming()), std::vector<std::string>{"mine.txt"});
+        migrate_legacy();
+
+        EXPECT_FALSE(test::key_exists(legacy_key));
+        EXPECT_FALSE(test::read_value(launcher, "Serial").has_value());
+        EXPECT_EQ(test::read_string(launcher, "Note"), "kept");
+        EXPECT_EQ(test::read_string(app_key, "Theme"), "dark");
+    }
 }
 
 TEST_F(MigrationTest, AutostartValueNamesTheInstalledExecutable) {

@@ -474,8 +474,7 @@ TEST_F(PipelineTest, ExecutableHeldOpenIsNotReplaced) {
 }
 
 // Runs that end before anything is placed: the release phase and the
-// download. An installed copy starts whenever the failure left it usable,
-// except for a damaged manifest, which the publisher must mend.
+// download. An installed copy starts whenever the failure left it usable.
 TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
     const std::string damaged = "{\"app\": \"virelo\", \"version\": \"1.1.0\", \"file\": \"Virelo.exe\", \"size\": 3, "
                                 "\"sha256\": \"" + std::string(64, 'a') + "\"}";
@@ -512,7 +511,8 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
         {"unreachable, not installed", false, unreachable, unreachable_error, false, false, false},
         {"signature fails, installed", true, bad_signature, signature_error, false, true, false},
         {"signature fails, not installed", false, bad_signature, signature_error, false, false, false},
-        {"damaged manifest, installed", true, damaged_manifest, damaged_error, false, false, false},
+        {"damaged manifest, installed", true, damaged_manifest, damaged_error, false, true, false},
+        {"damaged manifest, not installed", false, damaged_manifest, damaged_error, false, false, false},
         {"download mismatch, installed", true, other_bytes, mismatch_error, true, true, true},
         {"download mismatch, not installed", false, other_bytes, mismatch_error, true, false, true},
     };
@@ -756,6 +756,21 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
     log = test::read_text(log_path).value_or("");
     EXPECT_LT(log.size(), 4096u);
     EXPECT_EQ(count(log, "result: success"), 1u);
+
+    // A folder in the previous part's place cannot be replaced: the log starts
+    // over instead of growing, and the folder stays as it was.
+    ASSERT_TRUE(win::delete_file(log_path + ".1"));
+    ASSERT_EQ(win::create_folder_chain(log_path + ".1\\kept"), static_cast<DWORD>(ERROR_SUCCESS));
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        run_program();
+        log = test::read_text(log_path).value_or("");
+        EXPECT_LT(log.size(), 4096u);
+        EXPECT_EQ(count(log, "result: success"), 1u);
+        EXPECT_TRUE(win::path_exists(log_path + ".1\\kept"));
+    }
 }
 
 // Signed freshness: a serial that never goes back and an expiry. Each row
@@ -775,6 +790,10 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
         bool starts_installed_copy;             // before the error (a success always starts the new one)
         bool downloads;
         std::optional<std::uint64_t> recorded_after;
+        // The recorded value's size when it is not the eight bytes of a
+        // QWORD: a value no release can carry is ignored, and the log says so.
+        std::size_t recorded_bytes = 8;
+        bool ignored = false;
     };
     const Case cases[] = {
         {"nothing recorded, no fields", std::nullopt, "", std::nullopt, false, true, std::nullopt},
@@ -787,13 +806,21 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
          std::nullopt},
         {"expiry passed", 5, "\"serial\": 9, \"expires\": \"2001-01-01T00:00:00Z\"", expired_error, true, false,
          5},
-        {"malformed serial", 5, "\"serial\": \"six\"", damaged_error, false, false, 5},
-        {"malformed expiry", std::nullopt, "\"expires\": \"tomorrow\"", damaged_error, false, false, std::nullopt},
+        {"malformed serial", 5, "\"serial\": \"six\"", damaged_error, true, false, 5},
+        {"malformed expiry", std::nullopt, "\"expires\": \"tomorrow\"", damaged_error, true, false, std::nullopt},
+        {"recorded 2^64 - 1, beyond any release", ~0ull, "\"serial\": 6", std::nullopt, false, true, 6, 8, true},
+        {"recorded 2^53 + 1", (1ull << 53) + 1, "\"serial\": 6", std::nullopt, false, true, 6, 8, true},
+        {"recorded as 16 bytes", 7, "\"serial\": 6", std::nullopt, false, true, 6, 16, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         start_afresh();
-        if (c.recorded) test::write_qword(launcher_key(), "Serial", *c.recorded);
+        if (c.recorded) {
+            std::vector<std::uint8_t> data(c.recorded_bytes);
+            for (std::size_t i = 0; i < 8 && i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(*c.recorded >> (8 * i));
+            test::write_raw(launcher_key(), "Serial", REG_QWORD, data);
+        }
+        win::delete_file(folder_.file("setup.log"));
         install(v1_);
         std::string manifest = test::manifest_for(v2_, "1.1.0");
         if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");
@@ -822,6 +849,8 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
             expect_nothing_started();
         }
         EXPECT_EQ(test::read_qword(launcher_key(), "Serial"), c.recorded_after);
+        const std::string log = test::read_text(folder_.file("setup.log")).value_or("");
+        EXPECT_EQ(log.find("the recorded serial is ignored") != std::string::npos, c.ignored) << log;
     }
 }
 

@@ -173,9 +173,12 @@ TEST_F(PlacementTest, SwapSucceedsOnceTheHolderLetsGo) {
 
 // A reader that lets others delete the file (a scanner, a viewer): the first
 // rename is refused, a delete would only be pending while it reads, so the old
-// file is moved aside and the new one takes its name at once.
+// file is moved aside and the new one takes its name at once. A backup the
+// user made under an ordinary name is not the name it is moved aside to.
 TEST_F(PlacementTest, ExecutableHeldWithDeleteSharingIsMovedAside) {
     ASSERT_TRUE(put_file(installed_, old_bytes_));
+    const std::string users_backup = path_join(install_dir(), "Virelo.exe.old");
+    ASSERT_TRUE(put_file(users_backup, bytes_of("the user's backup")));
     win::unique_file held{CreateFileW(win::to_wide(installed_).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr)};
@@ -192,7 +195,8 @@ TEST_F(PlacementTest, ExecutableHeldWithDeleteSharingIsMovedAside) {
 
     held.reset();
     recover_interrupted_run();  // the next run's first step
-    EXPECT_EQ(test::list_files(install_dir()), std::vector<std::string>{"Virelo.exe"});
+    EXPECT_EQ(test::list_files(install_dir()), (std::vector<std::string>{"Virelo.exe", "Virelo.exe.old"}));
+    EXPECT_EQ(file_bytes(users_backup), bytes_of("the user's backup"));
 }
 
 // The staged file held as well (a scanner reading the new file): the old
@@ -228,13 +232,25 @@ TEST_F(PlacementTest, RecoveryPutsTheExecutableBackAndRemovesOwnLeftovers) {
         {"VireloSetup.exe.old", bytes_of("not a name we use")}, {"version.new", bytes_of("nor this")}};
     const Case cases[] = {
         {"killed between the two renames of a swap",
-         {{"Virelo.exe.old", old_bytes_}, {"Virelo.exe.new", new_bytes_}},
+         {{"Virelo.exe.setup-old", old_bytes_}, {"Virelo.exe.new", new_bytes_}},
          {"Virelo.exe"},
          old_bytes_},
         {"killed before the moved-aside file was deleted",
-         {{"Virelo.exe", new_bytes_}, {"Virelo.exe.old", old_bytes_}},
+         {{"Virelo.exe", new_bytes_}, {"Virelo.exe.setup-old", old_bytes_}},
          {"Virelo.exe"},
          new_bytes_},
+        {"the user's own backup beside the executable",
+         {{"Virelo.exe", new_bytes_}, {"Virelo.exe.old", bytes_of("the user's backup")}},
+         {"Virelo.exe", "Virelo.exe.old"},
+         new_bytes_},
+        {"the user's own backup and nothing installed",
+         {{"Virelo.exe.old", bytes_of("the user's backup")}},
+         {"Virelo.exe.old"},
+         {}},
+        {"the setup copy an uninstall left for its removal",
+         {{"Virelo.exe", old_bytes_}, {"VireloSetup.exe.removing", bytes_of("setup")}},
+         {"Virelo.exe"},
+         old_bytes_},
         {"killed while writing the staged file, the setup copy and the version file",
          {{"Virelo.exe", old_bytes_}, {"Virelo.exe.new", staged_text}, {"VireloSetup.exe", bytes_of("setup")},
           {"VireloSetup.exe.new", {}}, {"version.txt", bytes_of("1.0.0")}, {"version.txt.new", {}}},

@@ -118,7 +118,8 @@ TEST(SetupProcess, UninstallArgumentTable) {
             const RunResult result = run_program(setup_exe(), test_mode_run(folder.path(), c.args));
             EXPECT_FALSE(result.timed_out);
             EXPECT_EQ(result.exit_code, 0u);
-            EXPECT_FALSE(file_exists(folder.file("setup-error.txt")));
+            EXPECT_FALSE(file_exists(folder.file("setup-error.txt")))
+                << read_text(folder.file("setup-error.txt")).value_or("(unreadable)");
         } else {
             auto child = start_program(setup_exe(), test_mode_run(folder.path(), c.args));
             ASSERT_TRUE(child);
@@ -128,15 +129,34 @@ TEST(SetupProcess, UninstallArgumentTable) {
     }
 }
 
-TEST(SetupProcess, UninstallRunsWhileAnInstallHoldsTheGuard) {
+// The modes exclude each other: an uninstall waits a bounded time for an
+// install-mode run (here one whose error window stays open) and then says it
+// is busy, having changed nothing; once the install has ended it runs.
+TEST(SetupProcess, UninstallWaitsForAnInstallAndOtherwiseChangesNothing) {
     TestFolder first{"process-guard"}, other{"process-guard-uninstall"};
-    auto child = start_program(setup_exe(), test_mode_run(first.path(), {"--site", unreachable_site}));
-    ASSERT_TRUE(child);
-    FailedRun run{std::move(*child)};
-    ASSERT_TRUE(wait_for_file(first.file("setup-error.txt"), 20000));
+    const std::string planted = other.file("Programs\\Virelo\\Virelo.exe");
+    ASSERT_EQ(win::create_folder_chain(other.file("Programs\\Virelo")), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(write_text(planted, "installed"));
+    {
+        auto child = start_program(setup_exe(), test_mode_run(first.path(), {"--site", unreachable_site}));
+        ASSERT_TRUE(child);
+        FailedRun run{std::move(*child)};
+        ASSERT_TRUE(wait_for_file(first.file("setup-error.txt"), 20000));
+        const DWORD start = GetTickCount();
+        const RunResult result = run_program(setup_exe(), test_mode_run(other.path(), {"--uninstall"}));
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.exit_code, 0u);
+        EXPECT_GE(GetTickCount() - start, 9000u) << "it waited for the install";
+        EXPECT_EQ(read_text(other.file("setup-error.txt")),
+                  "Virelo is being installed or updated right now, so it was not removed. Run the uninstall again "
+                  "when that has finished.");
+        EXPECT_EQ(read_text(planted), "installed");
+    }
+    ASSERT_TRUE(win::delete_file(other.file("setup-error.txt")));
     const RunResult result = run_program(setup_exe(), test_mode_run(other.path(), {"--uninstall"}));
     EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, 0u);
+    EXPECT_FALSE(file_exists(other.file("setup-error.txt")));
+    EXPECT_FALSE(file_exists(planted));
 }
 
 TEST(SetupProcess, SuccessLeavesAnEarlierReportInPlace) {

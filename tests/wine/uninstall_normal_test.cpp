@@ -214,11 +214,13 @@ protected:
         EXPECT_EQ(test::list_files(profile_.roaming_data()), std::vector<std::string>{"notes.txt"});
     }
 
-    // It names no path of the user's: it runs in the install folder's parent.
+    // It names no path of the user's: it runs in the install folder's parent,
+    // and deletes the setup copy under the name it was given as it started.
     static std::string removal_command() {
         const std::string system = test::system_folder();
         return "\"" + system + "\\cmd.exe\" /d /v:off /s /c \"\"" + system +
-               "\\PING.EXE\" 127.0.0.1 -n 3 >nul & del /f /q \"Virelo\\VireloSetup.exe\" & rmdir \"Virelo\"\"";
+               "\\PING.EXE\" 127.0.0.1 -n 3 >nul & del /f /q \"Virelo\\VireloSetup.exe.removing\" & rmdir "
+               "\"Virelo\"\"";
     }
 
     Profile profile_;
@@ -258,8 +260,8 @@ TEST_F(UninstallNormalMode, AnsweringYesRemovesEverythingAndTheFolderAfterTheBox
             // the folder would be going now.
             Sleep(3500);
             EXPECT_EQ(command_interpreters(uninstall.setup_id()), std::vector<std::string>{});
-            EXPECT_EQ(test::list_files(profile_.install_folder()),
-                      (std::vector<std::string>{"Virelo.exe.new", "VireloSetup.exe"}));
+            // Emptied before the box, but for the running setup copy.
+            EXPECT_EQ(test::list_files(profile_.install_folder()), std::vector<std::string>{"VireloSetup.exe"});
         }
         EXPECT_EQ(uninstall.answerer_exit(), 0u);
         const auto removal = test::wait_for_child(uninstall.setup_id(), "cmd.exe", 10000);

@@ -42,4 +42,17 @@ std::string env_text(std::string_view name) {
     return from_wide(*value);
 }
 
+std::string own_module_path() {
+    constexpr DWORD longest_path = 32768;
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size()) return from_wide({buffer.data(), length});
+        // A full buffer means the path was cut short.
+        if (buffer.size() >= longest_path) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 }  // namespace virelo::win

@@ -16,4 +16,7 @@ inline bool in_test_mode() { return test_folder().has_value(); }
 // The variable's text; empty when it is unset or not valid Unicode.
 std::string env_text(std::string_view name);
 
+// The running program's own path; empty when the system cannot give it.
+std::string own_module_path();
+
 }  // namespace virelo::win

@@ -106,15 +106,70 @@ DWORD create_folder_chain(std::string_view path) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The path the system gives for what the handle refers to, without "\\?\".
+std::wstring final_path_of(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
+            if (path.starts_with(L"\\\\?\\")) path.erase(0, 4);
+            return path;
+        }
+        path.resize(length);
+    }
+    return {};
+}
+
+std::wstring full_path_of(const std::wstring& path) {
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return {};
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    if (written == 0 || written >= length) return {};
+    full.resize(written);
+    return full;
+}
+
+// Deletes a read-only file: the attribute is cleared and the file marked for
+// deletion through one handle opened on the entry itself, so that a link's
+// own attribute changes and never its target's (SetFileAttributesW by name
+// follows a link). An entry that opens as something else than its name (Wine
+// opens a link as its target) is left as it is.
+bool delete_read_only_entry(const std::wstring& path) {
+    const unique_file entry{CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    if (!entry) return false;
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
+    const std::wstring own = full_path_of(path);
+    const std::wstring opened = final_path_of(entry.get());
+    if (own.empty() || opened.empty() ||
+        CompareStringOrdinal(own.c_str(), static_cast<int>(own.size()), opened.c_str(),
+                             static_cast<int>(opened.size()), TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    FILE_BASIC_INFO writable{};  // times of zero stay as they are
+    writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(entry.get(), FileBasicInfo, &writable, sizeof writable)) return false;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+}  // namespace
+
 bool delete_file(std::string_view path) {
     const std::wstring wide = to_wide(path);
     if (DeleteFileW(wide.c_str())) return true;
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        return DeleteFileW(wide.c_str()) != 0;
-    }
-    return false;
+    return GetLastError() == ERROR_ACCESS_DENIED && delete_read_only_entry(wide);
 }
 
 namespace {
@@ -136,15 +191,16 @@ void delete_tree_wide(const std::wstring& folder) {
             const std::wstring child = folder + L"\\" + entry.cFileName;
             const bool is_folder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
             const bool is_link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-                SetFileAttributesW(child.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            }
             if (is_folder && !is_link) {
+                // A plain folder, no link: its attributes are its own.
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+                    SetFileAttributesW(child.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                }
                 delete_tree_wide(child);
             } else if (is_folder) {
                 RemoveDirectoryW(child.c_str());  // the link only, not its target
-            } else {
-                DeleteFileW(child.c_str());
+            } else if (!DeleteFileW(child.c_str()) && GetLastError() == ERROR_ACCESS_DENIED) {
+                delete_read_only_entry(child);
             }
         } while (FindNextFileW(find.get(), &entry));
     }

@@ -132,6 +132,10 @@ void write_qword(std::string_view key, std::string_view name, std::uint64_t valu
     set(key, name, REG_QWORD, &value, sizeof value);
 }
 
+void write_raw(std::string_view key, std::string_view name, DWORD type, const std::vector<std::uint8_t>& data) {
+    set(key, name, type, data.data(), static_cast<DWORD>(data.size()));
+}
+
 void delete_key_tree(std::string_view key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }
 
 std::vector<std::string> dump_tree(std::string_view key) { return dump_tree(HKEY_CURRENT_USER, key); }

@@ -26,6 +26,8 @@ std::optional<std::uint64_t> read_qword(std::string_view key, std::string_view n
 void write_string(std::string_view key, std::string_view name, std::string_view text);
 void write_dword(std::string_view key, std::string_view name, DWORD value);
 void write_qword(std::string_view key, std::string_view name, std::uint64_t value);
+// Any type with any bytes, for values the program did not write.
+void write_raw(std::string_view key, std::string_view name, DWORD type, const std::vector<std::uint8_t>& data);
 void delete_key_tree(std::string_view key);
 
 // A key that exists but denies all access, for the time the object lives: an

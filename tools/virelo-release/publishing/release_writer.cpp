@@ -86,6 +86,12 @@ Expected<std::optional<std::uint64_t>> current_serial(const std::string& folder)
     return freshness.value().serial;
 }
 
+namespace {
+
+std::string limit_text() { return std::to_string(max_publish_serial) + " (2^52)"; }
+
+}  // namespace
+
 Expected<std::uint64_t> next_serial(std::optional<std::uint64_t> current, const std::optional<std::string>& requested,
                                     const std::string& folder) {
     using Out = Expected<std::uint64_t>;
@@ -102,12 +108,18 @@ Expected<std::uint64_t> next_serial(std::optional<std::uint64_t> current, const 
                                 "must grow (leave out --serial to take " +
                                 (*current < max_serial ? std::to_string(*current + 1) : std::string{"the next"}) + ")");
         }
+        if (*serial > max_publish_serial) {
+            return Out::failure("--serial " + *requested + " leaves the release line no room to grow: serials go up "
+                                "to " + limit_text() + " (setup programs accept up to " + std::to_string(max_serial) +
+                                ", and every later publish needs a higher one)");
+        }
         return *serial;
     }
     if (!current) return std::uint64_t{1};
-    if (*current >= max_serial) {
-        return Out::failure("the manifest in " + folder + " has the highest serial there is (" +
-                            std::to_string(max_serial) + "); this release folder cannot take another publish");
+    if (*current >= max_publish_serial) {
+        return Out::failure("the manifest in " + folder + " has serial " + std::to_string(*current) +
+                            ", and serials go up to " + limit_text() +
+                            "; this release folder cannot take another publish");
     }
     return *current + 1;
 }

@@ -45,8 +45,15 @@ Result move_into_place(const std::string& staging, const std::string& folder,
 // manifest or it has no serial; a failure when it has a malformed one.
 Expected<std::optional<std::uint64_t>> current_serial(const std::string& folder);
 
+// The highest serial the tool writes: half of what a setup program accepts
+// (max_serial, 2^53). A release line whose serial reached max_serial could
+// never publish again, and one --serial is enough to get there; so no serial
+// above 2^52 is written, and a line keeps at least 2^52 serials of room.
+inline constexpr std::uint64_t max_publish_serial = std::uint64_t{1} << 52;
+
 // The next serial: `requested` (the text of --serial) when given, which must
-// be higher than `current`; otherwise current + 1, or 1 for the first.
+// be higher than `current`; otherwise current + 1, or 1 for the first. Never
+// above max_publish_serial.
 Expected<std::uint64_t> next_serial(std::optional<std::uint64_t> current, const std::optional<std::string>& requested,
                                     const std::string& folder);
 
