@@ -115,6 +115,21 @@ class NginxSiteTest(TempFolderTest):
             status, _, body = get("Virelo-1.4.2.exe", headers=[("If-None-Match", get("Virelo-1.4.2.exe")[1]["ETag"])])
             self.assertEqual((status, body), (304, b""))
 
+    def test_a_root_without_a_release_is_named(self):
+        empty = self.path("empty")
+        os.makedirs(empty)
+        script = os.path.join(SOURCE_DIR, "deploy", "nginx-local")
+        process = subprocess.Popen([script, "--root", empty, "--port", str(free_port()), "--state",
+                                    self.path("nginx-empty")], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                   text=True)
+        try:
+            line = process.stderr.readline()
+        finally:
+            process.send_signal(signal.SIGQUIT)
+            process.wait(timeout=10)
+        self.assertIn("has no manifest.json, so there is no release to serve; point --root at the folder that "
+                      "publish --out wrote", line)
+
     def test_what_the_api_serves_verifies(self):
         get = self.serve("/virelo/")
         fetched = self.path("fetched")

@@ -576,11 +576,43 @@ class PublisherMistakesTest(TempFolderTest):
              lambda: run_tool("verify", "--key", DEMO_PUB, "--require-authenticode", folder_with(("1.0",))), 1,
              "carries no Authenticode signature \\(--require-authenticode\\); sign it"),
         ]
+        rows += self.signing_rows()
         for mistake, command, code, pattern in rows:
             with self.subTest(mistake):
                 got_code, _, stderr = command()
                 self.assertEqual(got_code, code, stderr)
                 self.assertRegex(stderr, pattern)
+
+    def signing_rows(self):
+        """Mistakes with the code-signing certificate, answered in this tool's words."""
+        if not shutil.which("osslsigncode"):
+            self.fail("osslsigncode is not installed (scripts/bootstrap installs it)")
+        key, cert, p12 = self.path("cs-key.pem"), self.path("cs-cert.pem"), self.path("cs.p12")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-keyout", key, "-out", cert, "-days",
+                        "2", "-nodes", "-subj", "/CN=Test"], check=True, capture_output=True)
+        subprocess.run(["openssl", "pkcs12", "-export", "-out", p12, "-inkey", key, "-in", cert, "-passout",
+                        "pass:secret"], check=True, capture_output=True)
+        for name, text in (("right.pass", "secret\n"), ("wrong.pass", "other\n")):
+            with open(self.path(name), "w") as f:
+                f.write(text)
+        exe = self.path("real.exe")
+        sign = lambda *extra: run_tool("sign", "--cert", p12, *extra, "--out", self.path(f"s-{time.monotonic_ns()}.exe"),
+                                       exe)
+        return [
+            ("a .p12 without its password", lambda: sign(), 1,
+             "is protected by a password: give it with --password-file FILE"),
+            ("a wrong password", lambda: sign("--password-file", self.path("wrong.pass")), 1,
+             "the password in .*wrong.pass does not open"),
+            ("an unreachable time-stamping server",
+             lambda: sign("--password-file", self.path("right.pass"), "--timestamp", "http://127.0.0.1:1/"), 1,
+             "the time-stamping server http://127.0.0.1:1/ could not be reached .* is unchanged"),
+            ("publish --key given the code-signing .p12", lambda: run_tool(
+                "publish", "--key", p12, "--exe", exe, "--version", "1.0", "--out", self.path("site-p12")), 1,
+             "--key wants the release signing key: the signing-key.pem .* not a code-signing certificate"),
+            ("publish --key given an RSA key", lambda: run_tool(
+                "publish", "--key", key, "--exe", exe, "--version", "1.0", "--out", self.path("site-rsa")), 1,
+             "not an ECDSA P-256 .*--key wants the release signing key"),
+        ]
 
     def test_publish_names_the_key_that_signed(self):
         make_pe(self.path("a.exe"))

@@ -108,7 +108,7 @@ class SignTest(TempFolderTest):
             ("key as certificate", ["--cert", CERT.key, "--key", CERT.key], exe, "holds no certificate"),
             ("missing certificate", ["--cert", self.path("none.p12")], exe, "cannot read .*none.p12"),
             ("wrong password", ["--cert", CERT.p12, "--password-file", self.path("wrong-password.txt")], exe,
-             "osslsigncode could not sign"),
+             "the password in .* does not open"),
             ("not an executable", ["--cert", CERT.p12, "--password-file", CERT.password_file], self.path("nope.exe"),
              "cannot read .*nope.exe"),
             ("existing output", ["--cert", CERT.p12, "--out", self.path("existing.exe")], exe, "already exists"),

@@ -72,6 +72,33 @@ void warn_if_already_published(const std::string& executable) {
                  executable.c_str());
 }
 
+// osslsigncode's failure in this tool's words, with the option to change;
+// its own text (which names options of its own) only when nothing fits.
+std::string explain_failure(const std::string& output, const std::string& input, const Options& options) {
+    const auto has = [&](std::string_view text) { return output.find(text) != std::string::npos; };
+    const std::string cert = options.get("--cert");
+    if (has("mac verify failure") || has("Wrong password")) {
+        if (!options.has("--password-file")) {
+            return cert + " is protected by a password: give it with --password-file FILE (a file that holds "
+                          "only the password)";
+        }
+        return "the password in " + options.get("--password-file") + " does not open " + cert +
+               " (wrong password, or a file for another certificate)";
+    }
+    if (options.has("--timestamp") && (has("Connecting to") || has("timestamp") || has("Timestamp"))) {
+        return "the time-stamping server " + options.get("--timestamp") +
+               " could not be reached or refused the request; check the URL (your certificate authority names "
+               "its RFC 3161 server) and the network, and sign again (" + input + " is unchanged)";
+    }
+    if (has("Unrecognized file type") || has("Initialization error")) {
+        return input + " is not a file osslsigncode can sign (a Windows PE executable is wanted)";
+    }
+    std::string detail = output;
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+    for (auto& c : detail) c = c == '\n' ? ' ' : c;
+    return "osslsigncode could not sign " + input + " (its words, its options are not this tool's): " + detail;
+}
+
 }  // namespace
 
 int run_sign(const std::vector<std::string>& args) {
@@ -109,12 +136,7 @@ int run_sign(const std::vector<std::string>& args) {
     arguments.insert(arguments.end(), {"-in", input, "-out", temp});
     const auto run = run_program(*osslsigncode, arguments);
     if (!run) return fail(run.error());
-    if (run.value().exit_code != 0) {
-        std::string detail = run.value().output;
-        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
-        for (auto& c : detail) c = c == '\n' ? ' ' : c;
-        return fail("osslsigncode could not sign " + input + ": " + detail);
-    }
+    if (run.value().exit_code != 0) return fail(explain_failure(run.value().output, input, options));
 
     const auto signed_bytes = read_file(temp, download_limit);
     const auto image = signed_bytes ? PeView::parse(signed_bytes.value(), temp) : Expected<PeView>::failure(signed_bytes.error());

@@ -41,7 +41,14 @@ Expected<unique_pkey> load_private_key(const std::string& path) {
         return Out::failure(path + " holds only a public key; signing needs the private key: give --key "
                                    "the signing-key.pem that keygen wrote");
     }
-    return parse_private_key(text, path);
+    auto key = parse_private_key(text, path);
+    if (!key) {
+        // Say which file is wanted, not only what this one is not.
+        return Out::failure(key.error() + "; --key wants the release signing key: the signing-key.pem (ECDSA "
+                                          "P-256) that 'virelo-release keygen --out DIR' wrote, not a code-signing "
+                                          "certificate or key (those go to 'virelo-release sign')");
+    }
+    return key;
 }
 
 Expected<PublicKey> load_public_key(const std::string& path) {
