@@ -101,6 +101,15 @@ endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," VIRELO_SIGNING_KEY_BYTES "${key_hex}")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," VIRELO_NEXT_SIGNING_KEY_BYTES "${next_hex}")
 set(VIRELO_KEY_COUNT ${key_count})
+# A site named by its IP address works on Windows, but Wine never matches a
+# certificate's IP address entry, so a trial under Wine fails; say so early.
+set(site_note "")
+if(VIRELO_RELEASE_SITE MATCHES "^https://([0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+|\\[[0-9A-Fa-f:.]+\\])(:[0-9]+)?/")
+  set(site_note "warning:          the site's host is an IP address. Windows matches it against the certificate, "
+                "Wine does not (docs/wine.md): for a trial under Wine, build for https://localhost:PORT/ instead\n")
+  string(JOIN "" site_note ${site_note})
+  message(WARNING "${site_note}")
+endif()
 set(VIRELO_DEFAULT_SITE "${VIRELO_RELEASE_SITE}")
 configure_file("${CMAKE_SOURCE_DIR}/src/release/release_constants.cpp.in"
                "${CMAKE_BINARY_DIR}/generated/release_constants.cpp" @ONLY)
@@ -110,7 +119,8 @@ configure_file("${CMAKE_SOURCE_DIR}/src/release/release_constants.cpp.in"
 file(WRITE "${CMAKE_BINARY_DIR}/release-constants.txt"
   "signing key:      ${key_fingerprint} (fingerprint of ${VIRELO_SIGNING_KEY})\n"
   "next signing key: ${next_label}\n"
-  "release site:     ${VIRELO_RELEASE_SITE}\n")
+  "release site:     ${VIRELO_RELEASE_SITE}\n"
+  "${site_note}")
 
 # A changed key file must rebuild the program.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VIRELO_SIGNING_KEY}")

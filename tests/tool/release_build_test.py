@@ -100,6 +100,22 @@ class ReleaseBuildTest(TempFolderTest):
                 self.assertRegex(" ".join((stdout + stderr).split()), pattern)
                 self.assertFalse(os.path.exists(os.path.join(self.build, "release", "VireloSetup.exe")))
 
+    def test_a_site_named_by_its_ip_address_is_warned_about(self):
+        # Configuring is enough: the warning comes with the embedded constants.
+        folder = self.path("ip-site")
+        done = subprocess.run(["cmake", "-S", SOURCE_DIR, "-B", folder, "-G", "Ninja",
+                               f"-DCMAKE_TOOLCHAIN_FILE={SOURCE_DIR}/cmake/toolchain-mingw64.cmake",
+                               "-DVIRELO_BUILD_TESTS=OFF", "-DVIRELO_PUBLISHER_RELEASE=ON",
+                               f"-DVIRELO_SIGNING_KEY={self.key}",
+                               "-DVIRELO_RELEASE_SITE=https://127.0.0.1:8443/virelo/"],
+                              capture_output=True, text=True, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(folder, "release-constants.txt")) as f:
+            constants = f.read()
+        self.assertIn("the site's host is an IP address. Windows matches it against the certificate, Wine does "
+                      "not", constants)
+        self.assertIn("https://localhost:PORT/", constants)
+
     def test_tool_alone(self):
         code, stdout, stderr = make("tool", f"BUILD={self.build}")
         self.assertEqual(code, 0, stdout + stderr)
