@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "common/win/files.h"
 #include "common/win/wide.h"
 #include "support/process.h"
@@ -53,7 +56,10 @@ TEST(SetupProcess, FailureWritesTheErrorReportAndKeepsTheWindowUntilClosed) {
     ASSERT_TRUE(child);
     FailedRun run{std::move(*child)};
     ASSERT_TRUE(wait_for_file(nested + "\\setup-error.txt", 20000));
-    EXPECT_EQ(read_text(nested + "\\setup-error.txt"), unreachable_error);
+    // The name appears before the text is written: read until the whole report is there.
+    std::optional<std::string> report;
+    for (int i = 0; i < 100 && report != unreachable_error; ++i, Sleep(20)) report = read_text(nested + "\\setup-error.txt");
+    EXPECT_EQ(report, unreachable_error);
     HWND window = wait_for_window(L"VireloSetupWnd", 5000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(IsWindowVisible(window));
