@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/path.h"
+#include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 
@@ -28,24 +29,6 @@ win::unique_file open_to_look_at(const std::wstring& path) {
     return win::unique_file{CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
-}
-
-// The path the system gives for what the handle refers to, without "\\?\".
-std::wstring final_path(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
-            if (path.starts_with(L"\\\\?\\")) path.erase(0, 4);
-            return path;
-        }
-        path.resize(length);
-    }
-    return {};
 }
 
 // The path of what the handle refers to below its volume ("\\a\\b"): Wine
@@ -81,9 +64,9 @@ bool same_path(const std::wstring& a, const std::wstring& b) {
 }
 
 // Whether the handle refers to the entry at `expected` (a path as
-// final_path gives it), not to what a link there points to.
+// final_path_of gives it), not to what a link there points to.
 bool is_entry_at(HANDLE handle, const std::wstring& expected) {
-    std::wstring actual = final_path(handle);
+    std::wstring actual = win::final_path_of(handle);
     std::wstring wanted = expected;
     if (actual.empty()) {
         actual = volume_relative_path(handle);
@@ -171,13 +154,14 @@ std::vector<std::string> delete_folder_contents(std::string_view folder_utf8, st
     if (folder.empty()) return {};
     const win::unique_file handle = open_entry(win::to_wide(extended_length_path(win::from_wide(folder))));
     if (!handle || !is_plain_folder(attributes_of(handle.get()))) return {};
-    const std::wstring folder_final = final_path(handle.get());
+    const std::wstring folder_final = win::final_path_of(handle.get());
     // The folder itself must be what its name says, seen from its parent.
     const auto cut = folder.find_last_of(L"\\/");
     if (cut != std::wstring::npos) {
         const std::wstring parent = folder.substr(0, cut == 2 && folder[1] == L':' ? 3 : cut);
         const win::unique_file parent_handle = open_to_look_at(parent.empty() ? L"\\" : parent);
-        if (parent_handle && !same_path(folder_final, child_path(final_path(parent_handle.get()), folder.substr(cut + 1)))) {
+        if (parent_handle &&
+            !same_path(folder_final, child_path(win::final_path_of(parent_handle.get()), folder.substr(cut + 1)))) {
             return {};
         }
     }

@@ -106,9 +106,6 @@ DWORD create_folder_chain(std::string_view path) {
     return ERROR_SUCCESS;
 }
 
-namespace {
-
-// The path the system gives for what the handle refers to, without "\\?\".
 std::wstring final_path_of(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -125,6 +122,8 @@ std::wstring final_path_of(HANDLE handle) {
     }
     return {};
 }
+
+namespace {
 
 std::wstring full_path_of(const std::wstring& path) {
     const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);

@@ -59,6 +59,10 @@ DWORD create_folder_chain(std::string_view path);
 // Deletes one file; clears a read-only attribute first.
 bool delete_file(std::string_view path);
 
+// The path the system gives for what the handle refers to, without "\\?\";
+// empty when it gives none.
+std::wstring final_path_of(HANDLE handle);
+
 // Deletes a folder with everything in it. Links inside it are removed, never
 // followed. Whatever cannot be deleted stays.
 void delete_tree(std::string_view path);
