@@ -1,6 +1,6 @@
 #include "common/manifest.h"
 
-#include <limits>
+#include "common/decimal.h"
 
 #include "common/utf.h"
 #include "common/white_space.h"
@@ -109,16 +109,7 @@ std::optional<std::string> manifest_field(std::string_view text, std::string_vie
 
 std::optional<std::uint64_t> parse_decimal_u64(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (max - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
+    return parse_decimal(text);
 }
 
 }  // namespace virelo

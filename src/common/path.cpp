@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/ascii.h"
+
 namespace virelo {
 namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
-bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 bool is_bare_drive(std::string_view s) {
     return s.size() == 2 && is_ascii_letter(s[0]) && s[1] == ':';
 }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A path as its drive (if any), whether it is rooted, and its named parts.
 struct Components {

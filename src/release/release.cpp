@@ -1,5 +1,6 @@
 #include "release/release.h"
 
+#include "common/ascii.h"
 #include "common/freshness.h"
 #include "common/manifest.h"
 #include "common/result.h"
@@ -7,19 +8,13 @@
 #include "common/utf.h"
 
 namespace virelo {
-namespace {
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 bool is_plain_file_name(std::string_view file) {
     if (file.empty() || file.size() > 200) return false;
     // Plain ASCII only: the name goes into a URL unescaped, and a host that
     // decoded %2F or %00 before mapping it to a file could be led anywhere.
     for (const char c : file) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                           c == '-' || c == '_';
+        const bool plain = is_ascii_alnum(c) || c == '.' || c == '-' || c == '_';
         if (!plain) return false;
     }
     return file.find("..") == std::string_view::npos;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/ascii.h"
+
 namespace virelo {
 
 SiteChoice choose_site(std::span<const std::string> args, std::string_view default_site) {
@@ -15,10 +17,7 @@ SiteChoice choose_site(std::span<const std::string> args, std::string_view defau
     if (candidate.empty()) return {std::string{default_site}, "the built-in site: --site was empty"};
     if (candidate.back() != '/') candidate += '/';
 
-    std::string lowered = candidate;
-    for (char& c : lowered) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    const std::string lowered = ascii_lower(candidate);
     // Plain http is only for a server on this machine.
     constexpr std::array<std::string_view, 3> accepted = {"https://", "http://127.0.0.1",
                                                           "http://localhost"};

@@ -1,5 +1,6 @@
 #include "uninstall/folder_removal.h"
 
+#include "common/ascii.h"
 #include "common/path.h"
 
 namespace virelo {
@@ -8,8 +9,7 @@ namespace {
 bool is_plain_name(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return false;
     for (const char c : name) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                           c == '-' || c == '_';
+        const bool plain = is_ascii_alnum(c) || c == '.' || c == '-' || c == '_';
         if (!plain) return false;
     }
     return true;

@@ -28,10 +28,7 @@ std::string without_trailing_slashes(std::string path) {
 }  // namespace
 
 
-void unique_fd::reset(int fd) noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
+void fd_traits::close(int fd) noexcept { ::close(fd); }
 
 std::string errno_text(std::string_view path) {
     std::string text{path};

@@ -9,35 +9,16 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "common/unique_resource.h"
 
 namespace virelo::tool {
 
-// Owns a file descriptor.
-class unique_fd {
-public:
-    unique_fd() = default;
-    explicit unique_fd(int fd) noexcept : fd_{fd} {}
-    unique_fd(unique_fd&& other) noexcept : fd_{other.release()} {}
-    unique_fd& operator=(unique_fd&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    unique_fd(const unique_fd&) = delete;
-    unique_fd& operator=(const unique_fd&) = delete;
-    ~unique_fd() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    int release() noexcept {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1) noexcept;
-
-private:
-    int fd_ = -1;
+struct fd_traits {
+    using type = int;
+    static type invalid() noexcept { return -1; }
+    static void close(type fd) noexcept;
 };
+using unique_fd = unique_resource<fd_traits>;  // owns a file descriptor
 
 // "path: reason" with the text of the current errno.
 std::string errno_text(std::string_view path);

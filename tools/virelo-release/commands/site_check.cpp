@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands/cli.h"
+#include "common/ascii.h"
 #include "pe/authenticode.h"
 #include "pe/pe.h"
 #include "publishing/part_check.h"
@@ -18,12 +19,8 @@ constexpr std::uint64_t manifest_limit = 1 << 20;
 bool forbids_reuse_unchecked(std::string_view value) {
     while (!value.empty()) {
         const auto comma = value.find(',');
-        std::string directive{value.substr(0, comma)};
+        const std::string directive = ascii_lower(trim_blanks(value.substr(0, comma)));
         value = comma == std::string_view::npos ? std::string_view{} : value.substr(comma + 1);
-        const auto first = directive.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;
-        directive = directive.substr(first, directive.find_last_not_of(" \t") - first + 1);
-        for (auto& c : directive) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         if (directive == "no-cache" || directive == "no-store" || directive == "max-age=0") return true;
     }
     return false;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/decimal.h"
+
 namespace virelo::tool {
 namespace {
 
@@ -10,12 +12,9 @@ constexpr const char* month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 std::optional<int> digits(std::string_view text) {
-    int n = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    return n;
+    const auto n = parse_decimal<unsigned short>(text);  // two or four digits
+    if (!n) return std::nullopt;
+    return int{*n};
 }
 
 }  // namespace

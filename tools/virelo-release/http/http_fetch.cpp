@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include "base/version.h"
+#include "common/ascii.h"
 #include "common/hex.h"
 #include "signing/keys.h"
 
@@ -15,21 +16,13 @@ namespace {
 constexpr time_t connect_timeout_seconds = 10;
 constexpr time_t read_timeout_seconds = 30;
 
-std::string lowered(std::string_view text) {
-    std::string out{text};
-    for (auto& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 }  // namespace
 
 Expected<SiteUrl> parse_site_url(std::string_view url) {
     using Out = Expected<SiteUrl>;
     const std::string bad = "\"" + std::string{url} + "\" is not an http:// or https:// site URL";
     SiteUrl site;
-    const std::string lower = lowered(url);
+    const std::string lower = ascii_lower(url);
     std::string_view rest;
     if (lower.starts_with("https://")) {
         site.https = true;
@@ -113,7 +106,7 @@ Expected<Fetched> SiteClient::get(std::string_view relative, bool keep_body, std
         return Out::failure("cannot reach " + url + ": " + reason);
     }
     // WinHTTP follows redirects, but never from https to http: neither does the setup program.
-    if (site_.https && lowered(result->location).starts_with("http://")) {
+    if (site_.https && ascii_lower(result->location).starts_with("http://")) {
         return Out::failure(url + " redirects to " + result->location +
                             ", from https to plain http, which the setup program refuses");
     }

@@ -3,6 +3,9 @@
 #include <limits>
 #include <optional>
 
+#include "common/ascii.h"
+#include "common/decimal.h"
+
 namespace virelo::tool {
 namespace {
 
@@ -11,38 +14,20 @@ constexpr auto no_number = std::numeric_limits<std::uint64_t>::max();
 // Decimal digits, saturating instead of wrapping: an absurd position is
 // still past the end of every file.
 std::optional<std::uint64_t> position(std::string_view digits) {
-    if (digits.empty()) return std::nullopt;
-    std::uint64_t n = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        n = n > (no_number - digit) / 10 ? no_number : n * 10 + digit;
-    }
-    return n;
+    if (!is_decimal_digits(digits)) return std::nullopt;
+    return parse_decimal(digits).value_or(no_number);
 }
 
 bool starts_with_bytes_unit(std::string_view field) {
     constexpr std::string_view unit = "bytes=";
-    if (field.size() < unit.size()) return false;
-    for (std::size_t i = 0; i < unit.size(); ++i) {
-        char c = field[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != unit[i]) return false;
-    }
-    return true;
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
+    return field.size() >= unit.size() && equals_ascii_nocase(field.substr(0, unit.size()), unit);
 }
 
 }  // namespace
 
 RangeChoice choose_range(std::string_view field, std::uint64_t size) {
     if (!starts_with_bytes_unit(field)) return {};
-    const std::string_view range = trim(field.substr(6));
+    const std::string_view range = trim_blanks(field.substr(6));
     if (range.find(',') != std::string_view::npos) return {};
     const auto dash = range.find('-');
     if (dash == std::string_view::npos) return {};

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/ascii.h"
+#include "common/decimal.h"
+
 namespace virelo::tool {
 namespace {
 
@@ -37,27 +40,9 @@ bool is_field_value(std::string_view text) {
     return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_nocase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = lower(c);
+    c = ascii_lower(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
@@ -83,13 +68,8 @@ std::optional<std::string> percent_decode(std::string_view text, bool plus_is_sp
 
 // Content-Length: decimal digits only; no sign, list or white space inside.
 std::optional<std::uint64_t> content_length(std::string_view value) {
-    if (value.empty() || value.size() > 18) return std::nullopt;
-    std::uint64_t n = 0;
-    for (const char c : value) {
-        if (!is_digit(c)) return std::nullopt;
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return n;
+    if (value.size() > 18) return std::nullopt;
+    return parse_decimal(value);
 }
 
 // Splits the head into lines, each without its CRLF or LF. A CR anywhere
@@ -124,7 +104,7 @@ std::optional<RequestLine> split_request_line(std::string_view line) {
 std::optional<std::string_view> origin_form(std::string_view target) {
     if (target.front() == '/') return target;
     for (const std::string_view scheme : {"http://", "https://"}) {
-        if (target.size() > scheme.size() && equals_nocase(target.substr(0, scheme.size()), scheme)) {
+        if (target.size() > scheme.size() && equals_ascii_nocase(target.substr(0, scheme.size()), scheme)) {
             const auto rest = target.substr(scheme.size());
             const auto slash = rest.find_first_of("/?");
             if (slash == std::string_view::npos) return std::string_view{"/"};
@@ -147,7 +127,7 @@ Refusal refuse(int status, std::string_view reason, const RequestLine* line = nu
 bool has_token(std::string_view list, std::string_view token) {
     while (!list.empty()) {
         const auto comma = list.find(',');
-        if (equals_nocase(trim(list.substr(0, comma)), token)) return true;
+        if (equals_ascii_nocase(trim_blanks(list.substr(0, comma)), token)) return true;
         list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
     }
     return false;
@@ -189,8 +169,8 @@ std::variant<RequestHead, Refusal> parse_request_head(std::string_view head) {
         parsed.http_1_1 = true;
     } else if (request.version == "HTTP/1.0") {
         parsed.http_1_1 = false;
-    } else if (request.version.size() == 8 && request.version.starts_with("HTTP/") && is_digit(request.version[5]) &&
-               request.version[6] == '.' && is_digit(request.version[7])) {
+    } else if (request.version.size() == 8 && request.version.starts_with("HTTP/") && is_ascii_digit(request.version[5]) &&
+               request.version[6] == '.' && is_ascii_digit(request.version[7])) {
         return refuse(505, "HTTP version not supported", &request);
     } else {
         return refuse(400, "malformed request line", &request);
@@ -211,27 +191,27 @@ std::variant<RequestHead, Refusal> parse_request_head(std::string_view head) {
             return refuse(400, "malformed header field", &request);
         }
         const std::string_view name = field.substr(0, colon);
-        const std::string_view value = trim(field.substr(colon + 1));
+        const std::string_view value = trim_blanks(field.substr(colon + 1));
         if (!is_field_value(value)) return refuse(400, "malformed header field", &request);
 
-        if (equals_nocase(name, "host")) {
+        if (equals_ascii_nocase(name, "host")) {
             ++host_fields;
-        } else if (equals_nocase(name, "content-length")) {
+        } else if (equals_ascii_nocase(name, "content-length")) {
             const auto length = content_length(value);
             if (!length || ++length_fields > 1) return refuse(400, "ambiguous message length", &request);
             declared_length = *length;
-        } else if (equals_nocase(name, "transfer-encoding")) {
+        } else if (equals_ascii_nocase(name, "transfer-encoding")) {
             chunked_or_other_coding = true;
-        } else if (equals_nocase(name, "connection")) {
+        } else if (equals_ascii_nocase(name, "connection")) {
             if (has_token(value, "close")) connection_choice = false;
             else if (has_token(value, "keep-alive") && !connection_choice) connection_choice = true;
-        } else if (equals_nocase(name, "range")) {
+        } else if (equals_ascii_nocase(name, "range")) {
             if (!parsed.range) parsed.range = std::string{value};
-        } else if (equals_nocase(name, "if-range")) {
+        } else if (equals_ascii_nocase(name, "if-range")) {
             if (!parsed.if_range) parsed.if_range = std::string{value};
-        } else if (equals_nocase(name, "if-modified-since")) {
+        } else if (equals_ascii_nocase(name, "if-modified-since")) {
             if (!parsed.if_modified_since) parsed.if_modified_since = std::string{value};
-        } else if (equals_nocase(name, "if-none-match")) {
+        } else if (equals_ascii_nocase(name, "if-none-match")) {
             if (parsed.if_none_match) *parsed.if_none_match += ", ";
             else parsed.if_none_match.emplace();
             *parsed.if_none_match += value;

@@ -7,13 +7,12 @@
 #include <memory>
 
 #include "base/openssl_ptr.h"
+#include "pe/pe_format.h"
 
 namespace virelo::tool {
 namespace {
 
-constexpr std::uint16_t win_cert_revision_2 = 0x0200;
-constexpr std::uint16_t win_cert_type_pkcs_signed_data = 0x0002;
-constexpr std::size_t win_certificate_header = 8;
+using namespace pe_format;
 
 using unique_pkcs7 = std::unique_ptr<PKCS7, FreeWith<PKCS7, PKCS7_free>>;
 
@@ -33,7 +32,7 @@ std::string subject_of(X509* certificate) {
 
 Expected<std::optional<AuthenticodeSignature>> read_authenticode(const PeView& image) {
     using Out = Expected<std::optional<AuthenticodeSignature>>;
-    const auto table = image.directory(PeView::certificate_directory);
+    const auto table = image.directory(certificate_directory);
     if (!table) return std::optional<AuthenticodeSignature>{};
     // The certificate table is addressed by file offset, not by RVA.
     const std::string_view bytes = image.bytes();

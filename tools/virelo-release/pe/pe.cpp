@@ -5,20 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/file_io.h"
+#include "pe/pe_format.h"
 
 namespace virelo::tool {
 namespace {
 
-constexpr std::uint64_t dos_header_size = 64;
-constexpr std::uint64_t e_lfanew_offset = 0x3C;
-constexpr std::uint64_t coff_header_size = 20;
-constexpr std::uint64_t section_header_size = 40;
-
-constexpr std::uint16_t pe32_magic = 0x10B;
-constexpr std::uint16_t pe32_plus_magic = 0x20B;
+using namespace pe_format;
 
 bool read_at(int fd, void* out, std::size_t size, std::uint64_t offset) {
     return ::pread(fd, out, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
@@ -53,18 +47,16 @@ Result check_pe_executable(const std::string& path) {
     if (size < dos_header_size || !read_at(fd.get(), dos, sizeof dos, 0)) {
         return Result::failure(not_pe + " (too short for an MZ header)");
     }
-    if (dos[0] != 'M' || dos[1] != 'Z') return Result::failure(not_pe + " (no MZ header)");
+    const std::string_view header{reinterpret_cast<const char*>(dos), sizeof dos};
+    if (!header.starts_with(dos_magic)) return Result::failure(not_pe + " (no MZ header)");
 
-    const std::uint64_t pe_offset = std::uint64_t{dos[e_lfanew_offset]} |
-                                    std::uint64_t{dos[e_lfanew_offset + 1]} << 8 |
-                                    std::uint64_t{dos[e_lfanew_offset + 2]} << 16 |
-                                    std::uint64_t{dos[e_lfanew_offset + 3]} << 24;
-    if (pe_offset < 4 || pe_offset + 4 + coff_header_size > size) {
+    const std::uint64_t pe_offset = read_u32(header, e_lfanew);
+    if (pe_offset < pe_signature.size() || pe_offset + pe_signature.size() + coff_header_size > size) {
         return Result::failure(not_pe + " (e_lfanew points outside the file)");
     }
-    unsigned char signature[4];
+    char signature[pe_signature.size()];
     if (!read_at(fd.get(), signature, sizeof signature, pe_offset) ||
-        std::memcmp(signature, "PE\0\0", 4) != 0) {
+        std::string_view{signature, sizeof signature} != pe_signature) {
         return Result::failure(not_pe + " (no PE signature at e_lfanew)");
     }
     return Result::success();
@@ -74,14 +66,15 @@ Expected<PeView> PeView::parse(std::string_view bytes, std::string_view name) {
     using Out = Expected<PeView>;
     const std::string not_pe = std::string{name} + " is not a Windows executable";
     const std::uint64_t total = bytes.size();
-    if (total < dos_header_size || bytes.substr(0, 2) != "MZ") return Out::failure(not_pe + " (no MZ header)");
-    const std::uint64_t pe_offset = read_u32(bytes, e_lfanew_offset);
-    if (!fits(pe_offset, 4 + coff_header_size, total) || bytes.substr(pe_offset, 4) != std::string_view{"PE\0\0", 4}) {
+    if (total < dos_header_size || !bytes.starts_with(dos_magic)) return Out::failure(not_pe + " (no MZ header)");
+    const std::uint64_t pe_offset = read_u32(bytes, e_lfanew);
+    if (!fits(pe_offset, pe_signature.size() + coff_header_size, total) ||
+        bytes.substr(pe_offset, pe_signature.size()) != pe_signature) {
         return Out::failure(not_pe + " (no PE signature at e_lfanew)");
     }
-    const std::uint64_t coff = pe_offset + 4;
-    const std::uint16_t section_count = read_u16(bytes, coff + 2);
-    const std::uint16_t optional_size = read_u16(bytes, coff + 16);
+    const std::uint64_t coff = pe_offset + pe_signature.size();
+    const std::uint16_t section_count = read_u16(bytes, coff + coff_number_of_sections);
+    const std::uint16_t optional_size = read_u16(bytes, coff + coff_size_of_optional_header);
     const std::uint64_t optional = coff + coff_header_size;
     if (!fits(optional, optional_size, total) || optional_size < 2) {
         return Out::failure(not_pe + " (the optional header lies outside the file)");
@@ -91,14 +84,15 @@ Expected<PeView> PeView::parse(std::string_view bytes, std::string_view name) {
         return Out::failure(not_pe + " (unknown optional header magic)");
     }
     // Where NumberOfRvaAndSizes and the directories sit in each format.
-    const std::uint64_t count_at = magic == pe32_plus_magic ? 108 : 92;
+    const std::uint64_t count_at =
+        magic == pe32_plus_magic ? pe32_plus_number_of_rva_and_sizes : pe32_number_of_rva_and_sizes;
     PeView view;
     view.bytes_ = bytes;
     if (optional_size >= count_at + 4) {
         const std::uint64_t declared = read_u32(bytes, optional + count_at);
-        const std::uint64_t room = (optional_size - (count_at + 4)) / 8;
-        for (std::uint64_t i = 0; i < std::min<std::uint64_t>({declared, room, 16}); ++i) {
-            const std::uint64_t at = optional + count_at + 4 + i * 8;
+        const std::uint64_t room = (optional_size - (count_at + 4)) / data_directory_size;
+        for (std::uint64_t i = 0; i < std::min<std::uint64_t>({declared, room, max_data_directories}); ++i) {
+            const std::uint64_t at = optional + count_at + 4 + i * data_directory_size;
             view.directories_.push_back({read_u32(bytes, at), read_u32(bytes, at + 4)});
         }
     }
@@ -108,8 +102,10 @@ Expected<PeView> PeView::parse(std::string_view bytes, std::string_view name) {
     }
     for (std::uint64_t i = 0; i < section_count; ++i) {
         const std::uint64_t at = sections + i * section_header_size;
-        view.sections_.push_back({read_u32(bytes, at + 12), read_u32(bytes, at + 8), read_u32(bytes, at + 20),
-                                  read_u32(bytes, at + 16)});
+        view.sections_.push_back({read_u32(bytes, at + section_virtual_address),
+                                  read_u32(bytes, at + section_virtual_size),
+                                  read_u32(bytes, at + section_pointer_to_raw_data),
+                                  read_u32(bytes, at + section_size_of_raw_data)});
     }
     return view;
 }

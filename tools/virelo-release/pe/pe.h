@@ -25,9 +25,6 @@ public:
         std::uint32_t size = 0;
     };
 
-    static constexpr int resource_directory = 2;
-    static constexpr int certificate_directory = 4;
-
     // The headers of a PE32 or PE32+ image; `name` appears in messages.
     static Expected<PeView> parse(std::string_view bytes, std::string_view name);
 

@@ -1,14 +1,13 @@
 #include "pe/pe_version.h"
 
+#include "common/ascii.h"
 #include "common/utf.h"
+#include "pe/pe_format.h"
 
 namespace virelo::tool {
 namespace {
 
-constexpr std::uint32_t rt_version = 16;
-constexpr std::uint32_t fixed_file_info_signature = 0xFEEF04BD;
-constexpr std::size_t fixed_file_info_size = 52;
-constexpr std::uint32_t subdirectory_flag = 0x80000000;
+using namespace pe_format;
 
 // One level of the resource tree: the entry with `id`, or the first entry
 // when `id` is empty. Offsets are relative to the resource directory's RVA.
@@ -19,17 +18,18 @@ struct ResourceEntry {
 
 std::optional<ResourceEntry> find_entry(const PeView& image, std::uint32_t root, std::uint32_t directory,
                                         std::optional<std::uint32_t> id) {
-    const auto header = image.at_rva(root + directory, 16);
+    const auto header = image.at_rva(root + directory, resource_directory_header_size);
     if (!header) return std::nullopt;
-    const std::uint32_t named = read_u16(*header, 12);
-    const std::uint32_t ids = read_u16(*header, 14);
-    const auto entries = image.at_rva(root + directory + 16, (named + ids) * 8);
+    const std::uint32_t named = read_u16(*header, resource_named_entries);
+    const std::uint32_t ids = read_u16(*header, resource_id_entries);
+    const auto entries =
+        image.at_rva(root + directory + resource_directory_header_size, (named + ids) * resource_entry_size);
     if (!entries) return std::nullopt;
     for (std::uint32_t i = 0; i < named + ids; ++i) {
-        const std::uint32_t name = read_u32(*entries, i * 8);
-        const std::uint32_t target = read_u32(*entries, i * 8 + 4);
-        if (id && ((name & subdirectory_flag) != 0 || name != *id)) continue;
-        return ResourceEntry{(target & subdirectory_flag) != 0, target & ~subdirectory_flag};
+        const std::uint32_t name = read_u32(*entries, i * resource_entry_size);
+        const std::uint32_t target = read_u32(*entries, i * resource_entry_size + 4);
+        if (id && ((name & resource_subdirectory_flag) != 0 || name != *id)) continue;
+        return ResourceEntry{(target & resource_subdirectory_flag) != 0, target & ~resource_subdirectory_flag};
     }
     return std::nullopt;
 }
@@ -94,12 +94,6 @@ std::string dotted(std::uint32_t high, std::uint32_t low) {
            std::to_string(low & 0xFFFF);
 }
 
-std::string trimmed(std::string text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // "1.2.0.0" also reads as "1.2.0" and "1.2".
 bool matches_fixed(std::string_view version, std::string_view fixed) {
     std::string shorter{fixed};
@@ -115,7 +109,7 @@ bool matches_fixed(std::string_view version, std::string_view fixed) {
 
 Expected<std::optional<VersionResource>> read_version_resource(const PeView& image) {
     using Out = Expected<std::optional<VersionResource>>;
-    const auto directory = image.directory(PeView::resource_directory);
+    const auto directory = image.directory(resource_directory);
     if (!directory) return std::optional<VersionResource>{};
     const std::uint32_t root = directory->address;
     const auto type = find_entry(image, root, 0, rt_version);
@@ -123,7 +117,7 @@ Expected<std::optional<VersionResource>> read_version_resource(const PeView& ima
     const auto name = type->is_directory ? find_entry(image, root, type->offset, std::nullopt) : std::nullopt;
     const auto language = name && name->is_directory ? find_entry(image, root, name->offset, std::nullopt)
                                                      : std::nullopt;
-    const auto entry = language && !language->is_directory ? image.at_rva(root + language->offset, 16)
+    const auto entry = language && !language->is_directory ? image.at_rva(root + language->offset, resource_data_entry_size)
                                                            : std::nullopt;
     const std::string damaged = "the version resource is damaged";
     if (!entry) return Out::failure(damaged);
@@ -136,12 +130,14 @@ Expected<std::optional<VersionResource>> read_version_resource(const PeView& ima
         return Out::failure(damaged + " (no VS_VERSION_INFO with a fixed part)");
     }
     VersionResource resource;
-    resource.fixed_file_version = dotted(read_u32(info->value, 8), read_u32(info->value, 12));
-    resource.fixed_product_version = dotted(read_u32(info->value, 16), read_u32(info->value, 20));
+    resource.fixed_file_version =
+        dotted(read_u32(info->value, fixed_file_version), read_u32(info->value, fixed_file_version + 4));
+    resource.fixed_product_version =
+        dotted(read_u32(info->value, fixed_product_version), read_u32(info->value, fixed_product_version + 4));
     bool nested_fit = true;
     const auto read_string = [&](const VersionNode& string) {
         if (string.key != "FileVersion" && string.key != "ProductVersion") return;
-        resource.texts.emplace_back(string.key, trimmed(utf16_to_utf8(utf16_until_nul(string.value))));
+        resource.texts.emplace_back(string.key, std::string{trim_blanks(utf16_to_utf8(utf16_until_nul(string.value)))});
     };
     const auto read_table = [&](const VersionNode& table) {
         if (!for_each_child(*block, table, read_string)) nested_fit = false;

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "common/base64.h"
+#include "common/decimal.h"
 #include "common/freshness.h"
 #include "signing/keys.h"
 
@@ -129,13 +130,9 @@ Expected<std::int64_t> expiry_in_days(std::string_view days) {
     const std::string bad = "--expires-in " + std::string{days} + " must be a whole number of days from 1 to " +
                             std::to_string(max_expiry_days);
     if (days.empty() || days.size() > 4 || days.front() == '0') return Out::failure(bad);
-    std::int64_t count = 0;
-    for (const char c : days) {
-        if (c < '0' || c > '9') return Out::failure(bad);
-        count = count * 10 + (c - '0');
-    }
-    if (count > max_expiry_days) return Out::failure(bad);
-    return static_cast<std::int64_t>(std::time(nullptr)) + count * 86'400;
+    const auto count = parse_decimal(days);
+    if (!count || *count > max_expiry_days) return Out::failure(bad);
+    return static_cast<std::int64_t>(std::time(nullptr)) + static_cast<std::int64_t>(*count) * 86'400;
 }
 
 }  // namespace virelo::tool
