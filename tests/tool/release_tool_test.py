@@ -653,11 +653,11 @@ class Server:
                 break
             first = read(self.out_path, "r")
             time.sleep(0.02)
-        match = re.match(r"listening on (https?)://127\.0\.0\.1:(\d+)/\n", first)
+        match = re.match(r"listening on (https?)://127\.0\.0\.1:(\d+)(/\S*)\n", first)
         if not match:
             self.stop()
             raise AssertionError(f"no listening line: {first!r} {read(self.err_path, 'r')!r}")
-        self.scheme, self.port = match.group(1), int(match.group(2))
+        self.scheme, self.port, self.prefix = match.group(1), int(match.group(2)), match.group(3)
 
     def log_lines(self):
         return read(self.out_path, "r").splitlines()[1:]
