@@ -842,6 +842,7 @@ class UsageTest(TempFolderTest):
         self.assertEqual(code, 0)
         for command in ("keygen", "inspect", "sign", "publish", "refresh", "verify", "serve"):
             self.assertIn("virelo-release " + command, stdout)
+        self.assertIn("[--prefix /PATH/]", stdout)
         for args, pattern in ((["frobnicate"], "unknown command"), ([], "missing command"),
                               (["keygen"], "needs --out"), (["keygen", "--out"], "needs a value"),
                               (["verify", "--key", DEMO_PUB], "expected 1 argument"),
