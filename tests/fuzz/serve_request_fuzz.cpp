@@ -2,7 +2,8 @@
 // (also as it trickles in), the strict head parser, the refusals, and the
 // answer for the parsed request against a small release folder: the static
 // paths, the release API and one byte range, never a file outside the folder,
-// a hidden one, or one a symbolic link leads out to.
+// a hidden one, or one a symbolic link leads out to; and below a URL prefix,
+// the same answers, with nothing outside it.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +135,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& request = std::get<RequestHead>(parsed);
     check(request.method == "GET" || request.method == "HEAD", "another method accepted");
     single_query_value(request.query, "f");
-    check_answer(request, answer_request(site().root, request));
+    const Answer answer = answer_request(site().root, request);
+    check_answer(request, answer);
+
+    // Below a prefix, the answer for the path below it; outside it, nothing.
+    const Answer prefixed = answer_request(site().root, request, "/v/");
+    if (!request.path.starts_with("/v/")) {
+        check(prefixed.status == 404 && !prefixed.file, "an answer outside the prefix");
+        return 0;
+    }
+    RequestHead below = request;
+    below.path = request.path.substr(2);
+    const Answer expected = answer_request(site().root, below);
+    check(prefixed.status == expected.status && prefixed.fields == expected.fields && prefixed.body == expected.body,
+          "a different answer below the prefix");
+    check(prefixed.file.has_value() == expected.file.has_value() &&
+              (!prefixed.file || prefixed.file->inode == expected.file->inode),
+          "a different file below the prefix");
     return 0;
 }

@@ -653,11 +653,11 @@ class Server:
                 break
             first = read(self.out_path, "r")
             time.sleep(0.02)
-        match = re.match(r"listening on (https?)://127\.0\.0\.1:(\d+)/\n", first)
+        match = re.match(r"listening on (https?)://127\.0\.0\.1:(\d+)(/\S*)\n", first)
         if not match:
             self.stop()
             raise AssertionError(f"no listening line: {first!r} {read(self.err_path, 'r')!r}")
-        self.scheme, self.port = match.group(1), int(match.group(2))
+        self.scheme, self.port, self.prefix = match.group(1), int(match.group(2)), match.group(3)
 
     def log_lines(self):
         return read(self.out_path, "r").splitlines()[1:]
@@ -842,6 +842,7 @@ class UsageTest(TempFolderTest):
         self.assertEqual(code, 0)
         for command in ("keygen", "inspect", "sign", "publish", "refresh", "verify", "serve"):
             self.assertIn("virelo-release " + command, stdout)
+        self.assertIn("[--prefix /PATH/]", stdout)
         for args, pattern in ((["frobnicate"], "unknown command"), ([], "missing command"),
                               (["keygen"], "needs --out"), (["keygen", "--out"], "needs a value"),
                               (["verify", "--key", DEMO_PUB], "expected 1 argument"),

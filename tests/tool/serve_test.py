@@ -3,6 +3,7 @@ refuses from their head alone, bodies it never reads, heads that are too
 large or too slow, connection limits, cache headers and validators, and TLS
 handshakes that fail. Loopback only; every wait is bounded."""
 
+import json
 import os
 import re
 import select
@@ -14,7 +15,7 @@ import time
 import unittest
 
 from release_tool_test import Server
-from tool_support import TempFolderTest, http_get, read
+from tool_support import TempFolderTest, http_get, read, run_tool
 
 MANIFEST = b"GET /api/release?f=manifest HTTP/1.1\r\nHost: t\r\n\r\n"
 
@@ -365,6 +366,88 @@ class CacheTest(ServeFixture):
         newer = self.publish_demo(self.site, "5.1", "Virelo-5.1.exe", size=1000, seed=4)
         status, _, body = http_get(self.port, "/api/release?f=exe", headers=[("If-None-Match", tag)])
         self.assertEqual((status, body), (200, newer))
+
+
+class PrefixTest(TempFolderTest):
+    """--prefix: the site below a URL path, as nginx serves it at /virelo/;
+    nothing outside it, and the default / unchanged (the other suites)."""
+
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.exe = self.publish_demo(self.site, "5.0", "Virelo-5.0.exe", size=70_000)
+
+    def serve(self, prefix):
+        server = Server(self, self.site, "--prefix", prefix)
+        self.addCleanup(server.stop)
+        return server
+
+    def test_the_site_lies_under_the_prefix_and_nothing_outside_it(self):
+        manifest = read(os.path.join(self.site, "manifest.json"))
+        compressed = json.loads(manifest)["compressed"]["file"]
+        # (target below the prefix, status, body, Cache-Control)
+        inside = [
+            ("api/release?f=manifest", 200, manifest, "no-cache"),
+            ("api/release?f=sig", 200, read(os.path.join(self.site, "manifest.sig")), "no-cache"),
+            ("api/release?f=exe", 200, self.exe, "no-cache"),
+            ("manifest.json", 200, manifest, "no-cache"),
+            ("release.exe", 200, self.exe, "no-cache"),
+            ("Virelo-5.0.exe", 200, self.exe, None),
+            (compressed, 200, read(os.path.join(self.site, compressed)), "public, max-age=31536000, immutable"),
+            ("api/release?f=x", 404, None, "no-cache"),
+            ("missing.exe", 404, None, None),
+            ("", 404, None, None),
+            ("api/release/?f=manifest", 404, None, None),
+            ("../manifest.json", 404, None, None),
+            ("%2e%2e/manifest.json", 404, None, None),
+            (".publish-abc/manifest.json", 404, None, None),
+        ]
+        for prefix in ("/virelo/", "/downloads/virelo-beta/"):
+            server = self.serve(prefix)
+            self.assertEqual(server.prefix, prefix)
+            for target, status, body, cache_control in inside:
+                with self.subTest(prefix=prefix, target=target):
+                    got, headers, received = http_get(server.port, prefix + target)
+                    self.assertEqual(got, status)
+                    if body is not None:
+                        self.assertEqual(received, body)
+                    self.assertEqual(headers.get("Cache-Control"), cache_control, headers)
+            # Outside the prefix nothing exists, not even an uncached miss of the release's names.
+            outside = ["/manifest.json", "/api/release?f=manifest", "/api/release?f=exe", "/Virelo-5.0.exe",
+                       "/", prefix[:-1], prefix[:-1] + "x/manifest.json", prefix.upper() + "manifest.json",
+                       "/elsewhere" + prefix + "manifest.json", "/x/.." + prefix + "manifest.json"]
+            for target in outside:
+                with self.subTest(prefix=prefix, outside=target):
+                    got, headers, _ = http_get(server.port, target)
+                    self.assertEqual(got, 404)
+                    self.assertNotIn("Cache-Control", headers)
+
+    def test_the_log_names_the_whole_target(self):
+        server = self.serve("/virelo/")
+        for target in ("/virelo/api/release?f=manifest", "/manifest.json"):
+            http_get(server.port, target)
+        deadline = time.monotonic() + 5
+        while len(server.log_lines()) < 2 and time.monotonic() < deadline:
+            time.sleep(0.02)
+        seen = sorted(re.sub(r"^\S+Z 127\.0\.0\.1:\d+ ", "", line) for line in server.log_lines())
+        self.assertEqual(seen, ["GET /manifest.json 404 10",
+                                f"GET /virelo/api/release?f=manifest 200 {len(read(os.path.join(self.site, 'manifest.json')))}"])
+
+    def test_a_prefix_must_be_a_path_that_starts_and_ends_with_a_slash(self):
+        for prefix in ("virelo/", "/virelo", "virelo", "//", "/a//b/", "/./", "/../", "/.hidden/", "/a b/",
+                       "/v%20/", "/v?x/", "/v#/", "/v\\/", "/ä/"):
+            with self.subTest(prefix):
+                code, stdout, stderr = run_tool("serve", "--root", self.site, "--listen", "127.0.0.1:0",
+                                                "--prefix", prefix, timeout=20)
+                self.assertEqual((code, stdout), (2, ""))
+                self.assertOneErrorLine(stderr, "--prefix wants the URL path the site lies under, starting and "
+                                                "ending with /")
+                self.assertIn(f'(got "{prefix}")', stderr)
+        # The default, given or not, is the server root: the first line is the same as ever.
+        self.assertEqual(self.serve("/").prefix, "/")
+        default = Server(self, self.site)
+        self.addCleanup(default.stop)
+        self.assertEqual(read(default.out_path, "r"), f"listening on http://127.0.0.1:{default.port}/\n")
 
 
 class TlsTest(TempFolderTest):

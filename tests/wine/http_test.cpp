@@ -317,19 +317,24 @@ protected:
     static void SetUpTestSuite() {
         const char* ca = std::getenv("VIRELO_TLS_CA");
         if (!ca) return;
-        // The prefix's machine-wide Root store is its registry
-        // (HKLM\Software\Microsoft\SystemCertificates\Root); the script runs
-        // this test in a prefix of its own, so nothing else ever trusts the CA.
+        // The script trusts the CA with deploy/wine-trust-ca, in a prefix of
+        // this test's own, so nothing else ever trusts it; it must be in the
+        // machine-wide Root store, where the TLS layer looks.
         const auto der = win::read_file(test::windows_path(ca));
         ASSERT_TRUE(der.has_value()) << ca;
+        PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der->data(),
+                                                           static_cast<DWORD>(der->size()));
+        ASSERT_NE(cert, nullptr);
         HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                         CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
         ASSERT_NE(root, nullptr);
-        const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der->data(),
-                                                            static_cast<DWORD>(der->size()),
-                                                            CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert,
+                                                          nullptr);
+        const bool trusted = found != nullptr;
+        if (found) CertFreeCertificateContext(found);
         CertCloseStore(root, 0);
-        ASSERT_TRUE(added);
+        CertFreeCertificateContext(cert);
+        ASSERT_TRUE(trusted) << "the CA is not in the prefix's Root store: deploy/wine-trust-ca did not take";
     }
     void SetUp() override {
         if (!std::getenv("VIRELO_TLS_URL") || !std::getenv("VIRELO_TLS_CA")) {

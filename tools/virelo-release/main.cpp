@@ -51,12 +51,14 @@ constexpr const char usage[] =
     "      Checks a release folder, or a live http(s) site end to end, as the setup program would:\n"
     "      signature, manifest, expiry, executable; for a site also caching, the release API\n"
     "      against the static files, and release.exe.\n"
-    "  virelo-release serve --root DIR --listen HOST:PORT [--tls-cert FILE --tls-key FILE]\n"
-    "                      [--max-connections N] [--max-per-client N]\n"
+    "  virelo-release serve --root DIR --listen HOST:PORT [--prefix /PATH/]\n"
+    "                      [--tls-cert FILE --tls-key FILE] [--max-connections N] [--max-per-client N]\n"
     "      Serves DIR: /api/release?f=manifest|sig|exe and its static files, GET and HEAD\n"
-    "      only. At most N connections in all (default 1024) and per client address\n"
+    "      only. With --prefix (starting and ending with /, default /) the site lies under\n"
+    "      that path, /PATH/api/release and /PATH/FILE, and every other path is not found.\n"
+    "      At most N connections in all (default 1024) and per client address\n"
     "      (default 128; raise it behind a proxy, where every client has its address).\n"
-    "      Port 0 picks a free port; the first output line names the address.\n"
+    "      Port 0 picks a free port; the first output line names the address and prefix.\n"
     "  virelo-release --version\n";
 
 constexpr std::string_view commands = "keygen, inspect, sign, publish, refresh, verify or serve; see --help";

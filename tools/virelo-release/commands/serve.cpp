@@ -14,6 +14,7 @@
 #include "server/event_server.h"
 #include "server/listen_address.h"
 #include "server/serve_settings.h"
+#include "server/site_answer.h"
 #include "server/site_files.h"
 #include "server/tls_context.h"
 
@@ -57,6 +58,15 @@ Expected<ServeSettings> read_settings(const Options& options) {
     if (!per_client) return Expected<ServeSettings>::failure(per_client.error());
     settings.max_connections = total.value();
     settings.max_per_client = per_client.value();
+    if (options.has("--prefix")) {
+        const std::string& prefix = options.get("--prefix");
+        if (!valid_url_prefix(prefix)) {
+            return Expected<ServeSettings>::failure(
+                "--prefix wants the URL path the site lies under, starting and ending with /, such as /virelo/; "
+                "its segments hold letters, digits, - _ ~ and . and start with no . (got \"" + prefix + "\")");
+        }
+        settings.prefix = prefix;
+    }
     return settings;
 }
 
@@ -81,7 +91,7 @@ void fit_to_descriptor_limit(ServeSettings& settings) {
 
 int run_serve(const std::vector<std::string>& args) {
     auto parsed = parse_options(
-        args, {"--root", "--listen", "--tls-cert", "--tls-key", "--max-connections", "--max-per-client"});
+        args, {"--root", "--listen", "--prefix", "--tls-cert", "--tls-key", "--max-connections", "--max-per-client"});
     if (!parsed) return fail(parsed.error(), exit_usage);
     const Options& options = parsed.value();
     if (!options.has("--root") || !options.has("--listen")) return fail("serve needs --root DIR and --listen HOST:PORT", exit_usage);
@@ -111,8 +121,8 @@ int run_serve(const std::vector<std::string>& args) {
 
     const auto listener = open_listener(address.value());
     if (!listener) return fail("cannot listen on " + options.get("--listen") + ": " + listener.error());
-    std::printf("listening on %s://%s:%d/\n", tls.value() ? "https" : "http", address.value().host.c_str(),
-                listener.value().port);
+    std::printf("listening on %s://%s:%d%s\n", tls.value() ? "https" : "http", address.value().host.c_str(),
+                listener.value().port, settings.value().prefix.c_str());
     std::fflush(stdout);
 
     const TlsContext* context = tls.value() ? &*tls.value() : nullptr;

@@ -119,7 +119,7 @@ Connection::Outcome Connection::begin_answer(std::size_t head_length, const Serv
         return std::nullopt;
     }
     RequestHead& request = std::get<RequestHead>(parsed);
-    Answer answer = answer_request(context.root, request);
+    Answer answer = answer_request(context.root, request, context.settings.prefix);
     const bool head_only = request.method == "HEAD";
     start_answer(std::move(answer), {std::move(request.method), std::move(request.target)}, head_only,
                  request.keep_alive, request.http_1_1, context);

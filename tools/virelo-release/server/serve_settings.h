@@ -1,13 +1,18 @@
 #pragma once
-// The limits that keep one client from starving the others.
+// Where the site lies in the URL space, and the limits that keep one client
+// from starving the others.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace virelo::tool {
 
 struct ServeSettings {
+    // The URL path the release folder is served under, starting and ending
+    // with '/' (`--prefix`; see valid_url_prefix). Nothing outside it exists.
+    std::string prefix = "/";
     std::size_t max_connections = 1024;
     std::size_t max_per_client = 128;  // one address, or one IPv6 /64
     // From the connection's start or the end of the previous answer until

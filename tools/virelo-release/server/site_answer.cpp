@@ -32,16 +32,17 @@ const char* reason_phrase(int status) {
 // Files whose content changes under the same URL with every release: a
 // cache must ask again each time, or a client could pair a new manifest with
 // an old signature. Also for their 404s, so a miss is not cached either.
-bool changes_with_each_release(const RequestHead& request) {
-    if (request.path == "/api/release") return true;
+// `path` is the request's path below the site's prefix, with its leading '/'.
+bool changes_with_each_release(std::string_view path) {
+    if (path == "/api/release") return true;
     for (const std::string_view name : {manifest_file, signature_file, api_executable_alias}) {
-        if (request.path.size() == name.size() + 1 && request.path.ends_with(name)) return true;
+        if (path.size() == name.size() + 1 && path.ends_with(name)) return true;
     }
     return false;
 }
 
-std::optional<OpenedFile> open_requested(const SiteRoot& root, const RequestHead& request) {
-    if (request.path != "/api/release") return root.open_file(request.path);
+std::optional<OpenedFile> open_requested(const SiteRoot& root, std::string_view path, const RequestHead& request) {
+    if (path != "/api/release") return root.open_file(path);
     const auto what = single_query_value(request.query, "f");
     if (!what) return std::nullopt;
     return root.open_api(*what);
@@ -136,17 +137,36 @@ Answer answer_file(const RequestHead& request, OpenedFile file) {
 
 }  // namespace
 
-Answer answer_request(const SiteRoot& root, const RequestHead& request) {
-    auto file = open_requested(root, request);
+Answer answer_request(const SiteRoot& root, const RequestHead& request, std::string_view prefix) {
+    // Outside the prefix there is nothing, not even a release's uncached 404.
+    if (!request.path.starts_with(prefix)) return answer_error(404, "not found", false);
+    const std::string_view path = std::string_view{request.path}.substr(prefix.size() - 1);
+    auto file = open_requested(root, path, request);
     Answer answer = file ? answer_file(request, std::move(*file)) : answer_error(404, "not found", false);
-    if (changes_with_each_release(request)) {
+    if (changes_with_each_release(path)) {
         answer.fields += "Cache-Control: no-cache\r\n";
-    } else if (answer.status / 100 == 2 && is_part_file_name(request.path.substr(1))) {
+    } else if (answer.status / 100 == 2 && is_part_file_name(path.substr(1))) {
         // A compressed copy or delta is named after the digests of what it
         // holds, so its content never changes: caches may keep it for good.
         answer.fields += "Cache-Control: public, max-age=31536000, immutable\r\n";
     }
     return answer;
+}
+
+bool valid_url_prefix(std::string_view prefix) {
+    if (prefix.empty() || prefix.front() != '/' || prefix.back() != '/') return false;
+    for (std::size_t start = 1; start < prefix.size();) {
+        const std::size_t end = prefix.find('/', start);
+        const std::string_view segment = prefix.substr(start, end - start);
+        if (segment.empty() || segment.front() == '.') return false;
+        for (const char c : segment) {
+            const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                 c == '-' || c == '_' || c == '~' || c == '.';
+            if (!allowed) return false;
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 Answer answer_error(int status, std::string_view reason, bool close) {

@@ -24,9 +24,14 @@ struct Answer {
     std::uint64_t content_length() const { return file ? file_length : body.size(); }
 };
 
-// GET or HEAD of the release API (/api/release?f=manifest|sig|exe) or a
-// static file, with validators, conditional requests and one byte range.
-Answer answer_request(const SiteRoot& root, const RequestHead& request);
+// GET or HEAD of the release API (PREFIX/api/release?f=manifest|sig|exe) or
+// a static file below `prefix`, with validators, conditional requests and one
+// byte range. `prefix` starts and ends with '/'; a path outside it gets 404.
+Answer answer_request(const SiteRoot& root, const RequestHead& request, std::string_view prefix = "/");
+
+// Whether `prefix` may be a site's URL prefix: "/" or "/a/b/", each segment
+// of letters, digits, '-', '_', '~' and '.', none empty or starting with '.'.
+bool valid_url_prefix(std::string_view prefix);
 
 // An error answer with a short text body; `close` ends the connection after it.
 Answer answer_error(int status, std::string_view reason, bool close);
