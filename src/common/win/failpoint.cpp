@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "common/decimal.h"
 #include "common/win/environment.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
@@ -39,7 +39,7 @@ void reach(std::string_view name) {
     trace(name);
     if (is_chosen(name)) end_process();
     if (const std::string pause = win::env_text("VIRELO_FAILPOINT_PAUSE_MS"); !pause.empty()) {
-        Sleep(static_cast<DWORD>(std::atoi(pause.c_str())));
+        Sleep(parse_decimal<DWORD>(pause).value_or(0));
     }
 }
 

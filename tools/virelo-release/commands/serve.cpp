@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/file_io.h"
+#include "common/decimal.h"
 #include "commands/cli.h"
 #include "publishing/release_folder.h"
 #include "server/event_server.h"
@@ -43,11 +44,12 @@ Expected<std::optional<TlsContext>> load_tls(const Options& options) {
 Expected<std::size_t> positive_count(const Options& options, std::string_view name, std::size_t fallback) {
     if (!options.has(name)) return fallback;
     const std::string& text = options.get(name);
-    if (text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) == 0) {
+    const auto count = text.size() <= 6 ? parse_decimal<std::size_t>(text) : std::nullopt;
+    if (!count || *count == 0) {
         return Expected<std::size_t>::failure(std::string{name} + " wants a whole number from 1 to 999999, not \"" +
                                               text + "\"");
     }
-    return static_cast<std::size_t>(std::stoul(text));
+    return *count;
 }
 
 Expected<ServeSettings> read_settings(const Options& options) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/decimal.h"
+
 namespace virelo::tool {
 
 Expected<ListenAddress> parse_listen(const std::string& text) {
@@ -24,9 +26,9 @@ Expected<ListenAddress> parse_listen(const std::string& text) {
         return Out::failure(bad + " (write an IPv6 address in brackets)");
     }
     const std::string port = text.substr(colon + 1);
-    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return Out::failure(bad);
-    address.port = std::stoi(port);
-    if (address.port > 65535) return Out::failure(bad);
+    const auto number = parse_decimal<std::uint16_t>(port);
+    if (!number) return Out::failure(bad);
+    address.port = *number;
     return address;
 }
 

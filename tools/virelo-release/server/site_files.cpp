@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/ascii.h"
 #include "publishing/release_folder.h"
 #include "release/release.h"
 
@@ -32,13 +33,7 @@ bool has_dot_component(std::string_view relative) {
 
 bool ends_with_ascii_nocase(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size()) return false;
-    text = text.substr(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
+    return equals_ascii_nocase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 }  // namespace
