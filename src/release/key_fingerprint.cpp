@@ -13,8 +13,8 @@ std::string key_fingerprint_of_digest(std::span<const std::uint8_t> blob_digest)
 }
 
 bool is_key_fingerprint(std::string_view text) {
-    return text.size() == key_fingerprint_digits &&
-           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    const auto hex_digit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return text.size() == key_fingerprint_digits && std::all_of(text.begin(), text.end(), hex_digit);
 }
 
 std::optional<std::string> manifest_key(std::string_view manifest_bytes) {
@@ -42,7 +42,8 @@ std::string join_fingerprints(std::span<const std::string> fingerprints) {
 
 std::string describe_signature_failure(const std::optional<std::string>& named,
                                        std::span<const std::string> trusted) {
-    const std::string trusts = "this program trusts " + (trusted.empty() ? std::string{"no key"} : join_fingerprints(trusted));
+    const std::string trusts =
+        "this program trusts " + (trusted.empty() ? std::string{"no key"} : join_fingerprints(trusted));
     switch (classify_signature_failure(named, trusted)) {
     case SignatureFailure::other_key:
         return "signed by another key " + *named + "; " + trusts;
