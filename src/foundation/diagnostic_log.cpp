@@ -51,15 +51,17 @@ void rotate_diagnostic_log() {
     logging_stopped = true;
 }
 
-void log_line(std::string_view text) {
+namespace {
+
+void append_line(std::string_view text, bool create) {
     if (logging_stopped) return;
     const std::string path = diagnostic_log_path();
     if (path.empty()) return;
-    win::create_folder_chain(parent_folder(path));
+    if (create) win::create_folder_chain(parent_folder(path));
     // Appending: each line lands whole at the end, whichever thread writes it.
     const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_APPEND_DATA,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+                                            create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file) return;
     SYSTEMTIME now{};
     GetLocalTime(&now);
@@ -69,5 +71,11 @@ void log_line(std::string_view text) {
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
+
+}  // namespace
+
+void log_line(std::string_view text) { append_line(text, true); }
+
+void log_line_if_logging(std::string_view text) { append_line(text, false); }
 
 }  // namespace virelo

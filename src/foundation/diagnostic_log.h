@@ -20,4 +20,9 @@ void rotate_diagnostic_log();
 // Appends one line with the local time.
 void log_line(std::string_view text);
 
+// The same, but only to a log that exists: for the uninstall, which removes
+// the log's folder, and for a start that ends beside another run (an
+// uninstall, say), so that neither ever makes that folder again.
+void log_line_if_logging(std::string_view text);
+
 }  // namespace virelo

@@ -9,8 +9,9 @@
 #include "common/unicode_lower.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
-#include "install/image_match.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
+#include "install/image_match.h"
 
 namespace virelo {
 namespace {
@@ -27,13 +28,27 @@ std::optional<std::string> image_path(HANDLE process) {
     return win::from_wide({buffer, size});
 }
 
+// The uninstall closes Virelo too, and removes the log's folder: these lines
+// only ever add to a log that is there (an update has written its own lines
+// by then).
+void log_closed(int requests, std::size_t ended) {
+    if (requests > 0) {
+        log_line_if_logging("closed the running Virelo (asked its window " + std::to_string(requests) +
+                            (requests == 1 ? " time)" : " times)"));
+    }
+    if (ended > 0) {
+        log_line_if_logging("ended " + std::to_string(ended) +
+                            (ended == 1 ? " Virelo process without a window" : " Virelo processes without a window"));
+    }
+}
+
 }  // namespace
 
 bool close_running_app(const CloseTiming& timing) {
     for (int attempt = 0; attempt < timing.attempts; ++attempt) {
         const HWND window = find_app_window();
         if (!window) {
-            end_installed_app_processes();
+            log_closed(attempt, end_installed_app_processes());
             return true;
         }
         DWORD process_id = 0;
@@ -50,17 +65,21 @@ bool close_running_app(const CloseTiming& timing) {
     }
     // A window that outlived every request means the application refused;
     // nothing is ended by force then.
-    if (find_app_window()) return false;
-    end_installed_app_processes();
+    if (find_app_window()) {
+        log_line_if_logging("Virelo did not close (asked its window " + std::to_string(timing.attempts) + " times)");
+        return false;
+    }
+    log_closed(timing.attempts, end_installed_app_processes());
     return true;
 }
 
-void end_processes_by_image_path(std::string_view path, const EndTiming& timing) {
+std::size_t end_processes_by_image_path(std::string_view path, const EndTiming& timing) {
     const std::string target = to_lower_full(path);
     const std::string_view file_name = last_path_component(path);
 
+    std::size_t ended = 0;
     const win::unique_file snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
-    if (!snapshot) return;
+    if (!snapshot) return ended;
 
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
@@ -72,11 +91,12 @@ void end_processes_by_image_path(std::string_view path, const EndTiming& timing)
         const auto image = image_path(process.get());
         if (!image || to_lower_full(*image) != target) continue;
 
-        TerminateProcess(process.get(), ended_exit_code);
+        if (TerminateProcess(process.get(), ended_exit_code)) ++ended;
         WaitForSingleObject(process.get(), timing.wait_ms);
     }
+    return ended;
 }
 
-void end_installed_app_processes() { end_processes_by_image_path(installed_exe_path()); }
+std::size_t end_installed_app_processes() { return end_processes_by_image_path(installed_exe_path()); }
 
 }  // namespace virelo

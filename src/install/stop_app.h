@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string_view>
 
 namespace virelo {
@@ -22,14 +23,14 @@ struct EndTiming {
 
 // True when no application window remains at the end (and the installed
 // executable's processes have been ended); false when the window was still
-// there after the last attempt.
+// there after the last attempt. What it did goes to an existing diagnostic log.
 bool close_running_app(const CloseTiming& timing = {});
 
 // Ends, without asking, every process whose image is `path` (compared after
-// full Unicode lowercasing). Silent.
-void end_processes_by_image_path(std::string_view path, const EndTiming& timing = {});
+// full Unicode lowercasing). Silent; returns how many it ended.
+std::size_t end_processes_by_image_path(std::string_view path, const EndTiming& timing = {});
 
 // end_processes_by_image_path(installed_exe_path()).
-void end_installed_app_processes();
+std::size_t end_installed_app_processes();
 
 }  // namespace virelo

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "common/win/command_line.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 #include "main/mode_choice.h"
 #include "main/system_dlls.h"
@@ -32,7 +33,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // window waits to be closed. An uninstall holds it too, so an install
     // started during one ends here, having touched nothing.
     CreateMutexW(nullptr, TRUE, instance_guard_name);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Only into a log that exists: beside an uninstall, a new one would
+        // bring back the folder it removes.
+        log_line_if_logging("run: another setup run is under way, so this start ends at once");
+        return 0;
+    }
 
     HWND window = create_progress_window();
     if (!window || !start_worker(window)) return 0;

@@ -226,10 +226,8 @@ Expected<StagedExecutable> download_release(const Release& release, std::string_
             folder.keep();
             return StagedExecutable{staged_exe_path()};
         }
-        if (i + 1 < routes.size()) {
-            log_line("download: " + describe(routes[i]) + " failed (" + failure->reason + "); trying " +
-                     describe(routes[i + 1]));
-        }
+        log_line("download: " + describe(routes[i]) + " failed (" + failure->reason + ")" +
+                 (i + 1 < routes.size() ? "; trying " + describe(routes[i + 1]) : std::string{}));
     }
     return Outcome::failure(std::move(failure->text));
 }

@@ -7,6 +7,7 @@
 #include "common/win/wide.h"
 #include "foundation/diagnostic_log.h"
 #include "release/body_framing.h"
+#include "release/tls_refusal.h"
 
 namespace virelo {
 namespace {
@@ -101,7 +102,18 @@ struct ExchangeReport {
     DWORD status = 0;
     std::uint64_t bytes = 0;
     DWORD os_error = 0;
+    std::string host;            // of a refused certificate: the name it was checked against
+    DWORD certificate_flags = 0;  // WINHTTP_CALLBACK_STATUS_FLAG_*, when the system gave them
 };
+
+// Collects the reasons the system gives for refusing a certificate; WinHTTP
+// calls it on the requesting thread, with the context given to the send.
+void CALLBACK note_secure_failure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+    if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || !information || length < sizeof(DWORD)) {
+        return;
+    }
+    reinterpret_cast<ExchangeReport*>(context)->certificate_flags |= *static_cast<const DWORD*>(information);
+}
 
 // A failure of TLS, not of the network: telling the two apart sends the user
 // to the right person (the publisher, not their internet connection).
@@ -183,11 +195,17 @@ Result exchange(const HttpSession& session, std::string_view url, BodySink& sink
                                                       target->secure ? WINHTTP_FLAG_SECURE : 0)};
     if (!request) return Result::failure(cannot_reach_site);
     bound_waits(request.get(), limits.deadline, session.receive());
+    if (target->secure) {
+        WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    }
 
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(&report)) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         report.os_error = GetLastError();
-        return Result::failure(is_certificate_failure(report.os_error) ? certificate_refused : cannot_reach_site);
+        if (!is_certificate_failure(report.os_error)) return Result::failure(cannot_reach_site);
+        report.host = win::from_wide(target->host);
+        return Result::failure(certificate_refused);
     }
 
     report.status = status_code(request.get());
@@ -211,6 +229,13 @@ Result http_receive(const HttpSession& session, std::string_view url, BodySink& 
                    : result.error() + (report.os_error ? " (os error " + std::to_string(report.os_error) + ")" : "");
     line += ", " + std::to_string(ms) + " ms";
     log_line(line);
+    if (!report.host.empty()) {
+        // The flags are the system's own account; without them, its error code.
+        std::string reason = report.certificate_flags ? describe_certificate_flags(report.certificate_flags)
+                                                      : describe_certificate_error(report.os_error);
+        if (reason.empty()) reason = "no reason given";
+        log_line("certificate of " + report.host + " refused: " + reason);
+    }
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include "common/result.h"
 #include "common/unicode_lower.h"
 #include "common/utf.h"
+#include "release/key_fingerprint.h"
 
 namespace virelo {
 
@@ -141,6 +142,7 @@ std::optional<Release> read_manifest(std::string_view manifest_bytes) {
     ReleaseParts parts = read_release_parts(text, release.sha256);
     release.compressed = std::move(parts.compressed);
     release.deltas = std::move(parts.deltas);
+    release.key = manifest_key(text);
 
     release.version = std::move(*version);
     release.file = std::move(*file);

@@ -46,6 +46,9 @@ struct Release {
     // them read only the fields above.
     std::optional<ReleasePart> compressed;
     std::vector<DeltaPart> deltas;
+    // The fingerprint of the key that signed it, as the manifest names it
+    // (release/key_fingerprint.h); for messages only, never for a decision.
+    std::optional<std::string> key;
 };
 
 // The delta that applies to an executable with this digest, if offered.

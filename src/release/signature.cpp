@@ -9,6 +9,7 @@
 #include "common/utf.h"
 #include "common/win/unique_resource.h"
 #include "release/digest.h"
+#include "release/key_fingerprint.h"
 #include "release/release_constants.h"
 #include "release/transfer_limits.h"
 
@@ -64,6 +65,15 @@ bool verify_release_signature(std::span<const std::uint8_t> manifest, std::span<
         if (verify_signature_with_key(key, manifest, signature)) return true;
     }
     return false;
+}
+
+std::vector<std::string> trusted_key_fingerprints() {
+    std::vector<std::string> fingerprints;
+    for (const PublicKeyBlob& key : release_signing_keys()) {
+        const auto digest = sha256(key);
+        fingerprints.push_back(digest ? key_fingerprint_of_digest(*digest) : std::string{"?"});
+    }
+    return fingerprints;
 }
 
 }  // namespace virelo

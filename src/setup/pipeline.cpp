@@ -87,9 +87,10 @@ Result bring_executable_up_to_date(const Release& release, const std::optional<F
                                    const std::string& site, const HttpSession& session,
                                    const PipelineOptions& options) {
     if (is_current(release, installed)) {
-        log_line("the installed executable is this release");
+        log_line("run: start only (the installed executable is this release)");
         return Result::success();
     }
+    if (installed_copy_present()) log_line("run: update of the installed executable to " + release.version);
     auto staged = download_release(release, site, session, installed);
     if (!staged) return start_installed_copy_and_fail(staged.error());
     Result placed = install_executable(staged.value().path, options.close_timing, options.swap_timing);
@@ -115,6 +116,10 @@ Result run_install(const PipelineOptions& options) {
 
     // Taken once, before the release phase, and never refreshed.
     const bool was_installed = installed_copy_present();
+    // What kind of run this is as it starts; the update, or a start that
+    // changes nothing, is told once the release is known.
+    log_line(was_installed ? "run: start of the installed Virelo (updated if the site has a newer release)"
+                           : "run: first install");
 
     const SiteChoice choice =
         choose_site(options.args, options.default_site.empty() ? default_release_site : options.default_site);

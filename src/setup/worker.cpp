@@ -31,7 +31,6 @@ DWORD WINAPI worker_entry(void* window) {
 void worker_main(HWND window) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     rotate_diagnostic_log();
-    log_line("install run");
     Result result = run_install();
     log_line(result ? std::string{"result: success"} : "result: " + result.error());
     if (!result.ok()) {

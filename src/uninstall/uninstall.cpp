@@ -14,6 +14,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 #include "install/stop_app.h"
 #include "uninstall/folder_contents.h"
@@ -108,15 +109,24 @@ std::string own_file_in(const std::string& folder) {
 Result run_uninstall(const UninstallOptions& options) {
     const bool test_mode = win::in_test_mode();
     if (!test_mode && !user_confirms()) return Result::success();
+    // The uninstall removes the log's folder, so it only adds to a log that
+    // is there, and says nothing once that folder may be gone.
+    log_line_if_logging("run: uninstall");
 
     // An install under way would rewrite what is removed here, or find half
     // of it gone: the two never interleave.
     const InstanceGuard guard{options.install_wait_ms};
-    if (!guard.held()) return report(busy_text);
+    if (!guard.held()) {
+        log_line_if_logging("uninstall: another setup run is under way; nothing removed");
+        return report(busy_text);
+    }
 
     // A Virelo that is still running keeps its files: nothing is removed, so
     // that the installation stays whole and can be removed once it is quit.
-    if (!close_running_app(options.close_timing)) return report(running_text);
+    if (!close_running_app(options.close_timing)) {
+        log_line_if_logging("uninstall: Virelo did not close; nothing removed");
+        return report(running_text);
+    }
 
     const std::string install_folder = install_dir();
     // In normal mode an empty LOCALAPPDATA or an unresolved special folder
@@ -156,6 +166,7 @@ Result run_uninstall(const UninstallOptions& options) {
             complete = win::delete_file(setup_copy_path()) || !win::path_exists(setup_copy_path());
         }
     }
+    if (!complete) log_line_if_logging("uninstall: some files are in use and stay; so does the uninstall entry");
     if (!test_mode) {
         const std::string local_data = local_data_folder();
         if (ours(local_data)) win::delete_tree(local_data);

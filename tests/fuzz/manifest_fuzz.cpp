@@ -3,6 +3,7 @@
 #include "common/freshness.h"
 #include "common/manifest.h"
 #include "common/utf.h"
+#include "release/key_fingerprint.h"
 #include "release/release.h"
 
 #include <cstdint>
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes{reinterpret_cast<const char*>(data), size};
 
     // The raw extractor must cope with ill-formed text too.
-    for (const char* key : {"app", "version", "file", "size", "sha256", "serial", "expires", ""}) {
+    for (const char* key : {"app", "version", "file", "size", "sha256", "serial", "expires", "key", ""}) {
         if (const auto value = virelo::manifest_field(bytes, key)) check(value->size() <= bytes.size(), "value size");
     }
 
@@ -41,6 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(virelo::judge_freshness(*release, 0, *release->serial + 1) == virelo::Freshness::older, "replay");
         }
     }
+
+    // The key a manifest names is read even when its signature failed, for
+    // the log: only ever a value of the fingerprint's bounded form.
+    if (const auto key = virelo::manifest_key(bytes)) check(virelo::is_key_fingerprint(*key), "key form");
 
     // The freshness fields' own forms: a serial reads back to its digits, an
     // expiry to its exact text.

@@ -189,8 +189,10 @@ class FreshnessTest(TempFolderTest):
                 f.write(data)
 
         cases = [
-            ("another key", lambda: None, other, "does not verify under this key"),
-            ("changed executable", tamper_executable, DEMO_KEY, "does not verify under this key.*SHA-256"),
+            ("another key", lambda: None, other, "does not verify under key [0-9a-f]{16} \\(the --key given\\), so it "
+             "is not signed again: it was signed by another key"),
+            ("changed executable", tamper_executable, DEMO_KEY,
+             "does not verify, so it is not signed again: .*SHA-256"),
             ("hand-written manifest", lambda: self.write_manifest(published.replace("\n  ", " ")), DEMO_KEY,
              "not written by virelo-release publish"),
             ("public key given", lambda: None, DEMO_PUB, "is the 72-byte public key"),

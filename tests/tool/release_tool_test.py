@@ -84,7 +84,9 @@ class PublishTest(TempFolderTest):
         self.assertEqual(manifest, {"app": "Virelo", "version": "1.4.2", "file": "Virelo-1.4.2.exe", "size": 5000,
                                     "sha256": sha, "serial": 1,
                                     "compressed": {"file": f"Virelo-1.4.2.exe.{sha[:12]}.gz", "size": len(compressed),
-                                                   "sha256": hashlib.sha256(compressed).hexdigest()}})
+                                                   "sha256": hashlib.sha256(compressed).hexdigest()},
+                                    "key": hashlib.sha256(read(DEMO_PUB)).hexdigest()[:16]})
+        self.assertEqual(list(manifest)[-1], "key")  # after every field an older setup program reads
         sig = read(os.path.join(site, "manifest.sig"), "r")
         self.assertRegex(sig, r"^[A-Za-z0-9+/]{86}==\n$")
         code, stdout, stderr = run_tool("verify", "--key", DEMO_PUB, site)
@@ -559,8 +561,53 @@ class PublisherMistakesTest(TempFolderTest):
                 make_pe(exe, seed=len(version) + 100)
             return run_tool("publish", "--key", key, "--exe", exe, "--version", version, "--out", site, *options)
 
+        other_pub = os.path.join(keys, "signing-key.pub")
+        demo_fp = hashlib.sha256(read(DEMO_PUB)).hexdigest()[:16]
+        other_fp = hashlib.sha256(read(other_pub)).hexdigest()[:16]
+
+        def edited(site):
+            """The manifest changed by hand after publish signed it."""
+            path = os.path.join(site, "manifest.json")
+            with open(path, "r+") as f:
+                text = f.read().replace('"size": ', '"size":  ')
+                f.seek(0)
+                f.write(text)
+            return site
+
+        def without_key(site):
+            """A manifest as a tool from before the "key" field wrote it, signed again."""
+            path = os.path.join(site, "manifest.json")
+            with open(path, "r+") as f:
+                text = re.sub(r',\n  "key": "[0-9a-f]+"', "", f.read())
+                f.seek(0)
+                f.truncate()
+                f.write(text)
+            sign_folder_with_openssl(site)
+            return site
+
         rows = [
             # (mistake, command, expected exit, pattern expected on stderr)
+            ("verify: a manifest edited after signing",
+             lambda: run_tool("verify", "--key", DEMO_PUB, edited(folder_with(("1.0",)))), 1,
+             f"under key {demo_fp} \\(the --key given\\): it names key {demo_fp}, so the manifest's bytes changed "
+             "after it was signed \\(edited by hand\\?\\); publish the release again .*'virelo-release publish --key "
+             "PEM --exe .*1.0.exe --version 1.0 --name 1.0.exe --out "),
+            ("verify: a release signed by another key",
+             lambda: run_tool("verify", "--key", other_pub, folder_with(("1.0",))), 1,
+             f"under key {other_fp} \\(the --key given\\): it was signed by another key {demo_fp} \\(this tool was "
+             f"given {other_fp}\\)"),
+            ("verify: a manifest that names no key, under another key",
+             lambda: run_tool("verify", "--key", other_pub, without_key(folder_with(("1.0",)))), 1,
+             "either another key signed it, or the manifest's bytes changed after signing \\(it names no key"),
+            ("refresh: a manifest edited after signing",
+             lambda: run_tool("refresh", "--key", DEMO_KEY, "--out", edited(folder_with(("1.0",)))), 1,
+             "it names this key, so its bytes changed after it was signed \\(edited by hand\\?\\); publish the "
+             "release again: 'virelo-release publish --key PEM --exe "),
+            ("refresh: a release signed by another key",
+             lambda: run_tool("refresh", "--key", other_key, "--out", folder_with(("1.0",))), 1,
+             f"signed by another key {demo_fp} \\(this tool was given {other_fp}\\)\\. Refresh with the \\.pem of key "
+             f"{demo_fp} .*publish the release anew with key {other_fp} only to move it to that key, once the setup "
+             "programs in use trust it \\(step 2 of 'Rotating the signing key'"),
             ("an expiry dropped by a publish", lambda: publish(folder_with(("1.0", "--expires-in", "9")), "1.1"), 1,
              "expires, and this release would not; give its expiry with --expires-in DAYS"),
             ("the same bytes again", lambda: publish(folder_with(("1.0",)), "1.0.1", exe=self.path("1.0.exe")), 0,
@@ -569,21 +616,22 @@ class PublisherMistakesTest(TempFolderTest):
              lambda: publish(folder_with(("1.0",)), "1.0", exe=self.path("other-1.0.exe")), 0,
              "Virelo 1.0 is already the release in .* with other bytes"),
             ("another key than the folder's", lambda: publish(folder_with(("1.0",)), "1.1", key=other_key), 0,
-             "does not verify under this key .*'Rotating the signing key'"),
+             f"does not verify under this key \\({other_fp}\\): it was signed by another key {demo_fp}\\. .*"
+             "'Rotating the signing key'"),
             ("an unsigned executable", lambda: publish(self.path("fresh-site"), "1.0", exe=self.path("real.exe")), 0,
              "carries no Authenticode signature, so Windows .*'virelo-release sign'"),
             ("verify --require-authenticode on an unsigned release",
              lambda: run_tool("verify", "--key", DEMO_PUB, "--require-authenticode", folder_with(("1.0",))), 1,
              "carries no Authenticode signature \\(--require-authenticode\\); sign it"),
         ]
-        rows += self.signing_rows()
+        rows += self.signing_rows(folder_with)
         for mistake, command, code, pattern in rows:
             with self.subTest(mistake):
                 got_code, _, stderr = command()
                 self.assertEqual(got_code, code, stderr)
                 self.assertRegex(stderr, pattern)
 
-    def signing_rows(self):
+    def signing_rows(self, folder_with):
         """Mistakes with the code-signing certificate, answered in this tool's words."""
         if not shutil.which("osslsigncode"):
             self.fail("osslsigncode is not installed (scripts/bootstrap installs it)")
@@ -598,7 +646,35 @@ class PublisherMistakesTest(TempFolderTest):
         exe = self.path("real.exe")
         sign = lambda *extra: run_tool("sign", "--cert", p12, *extra, "--out", self.path(f"s-{time.monotonic_ns()}.exe"),
                                        exe)
+        password = ("--password-file", self.path("right.pass"))
+
+        def published_real():
+            site = self.path(f"site-real-{time.monotonic_ns()}")
+            code, _, stderr = run_tool("publish", "--key", DEMO_KEY, "--exe", exe, "--version", "1.0", "--name",
+                                       "Virelo-1.0.exe", "--out", site)
+            self.assertEqual(code, 0, stderr)
+            return os.path.join(site, "Virelo-1.0.exe")
+
+        def signed_in_place_behind_sign():
+            """The published file replaced by a signed copy, as a sign without this tool's check would leave it."""
+            published = published_real()
+            copy = self.path(f"signed-{time.monotonic_ns()}.exe")
+            code, _, stderr = run_tool("sign", "--cert", p12, *password, "--out", copy, published)
+            self.assertEqual(code, 0, stderr)
+            os.remove(published)  # release.exe is a hard link of it
+            shutil.copyfile(copy, published)
+            return run_tool("verify", "--key", DEMO_PUB, os.path.dirname(published))
+
         return [
+            ("sign on an executable a manifest names",
+             lambda: run_tool("sign", "--cert", p12, *password, published_real()), 1,
+             "is named by the release manifest beside it .*Sign before publish; to sign this release, sign a copy "
+             "and publish that again: 'virelo-release sign --cert FILE --out signed-Virelo-1.0.exe .*Virelo-1.0.exe', "
+             "then 'virelo-release publish --key PEM --exe signed-Virelo-1.0.exe --version 1.0 --name Virelo-1.0.exe "
+             "--out "),
+            ("verify after a sign behind publish's back", signed_in_place_behind_sign, 1,
+             "Virelo-1.0.exe has \\d+ bytes; the manifest says \\d+; it carries an Authenticode signature, so it was "
+             "probably signed after publish .*'virelo-release publish --key PEM --exe .*Virelo-1.0.exe --version 1.0"),
             ("a .p12 without its password", lambda: sign(), 1,
              "is protected by a password: give it with --password-file FILE"),
             ("a wrong password", lambda: sign("--password-file", self.path("wrong.pass")), 1,

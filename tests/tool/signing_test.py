@@ -132,20 +132,25 @@ class SignTest(TempFolderTest):
         self.assertOneErrorLine(done.stderr, "needs osslsigncode.*apt-get install osslsigncode")
         self.assertEqual(read(exe), original)
 
-    def test_signing_after_publish_breaks_the_release(self):
+    def test_signing_after_publish_is_refused(self):
         exe = self.path("app.exe")
         write_pe(exe)
         site = self.path("site")
         self.assertEqual(run_tool("publish", "--key", DEMO_KEY, "--exe", exe, "--version", "1.0", "--name",
                                   "Virelo-1.0.exe", "--out", site)[0], 0)
-        published = os.path.join(site, "Virelo-1.0.exe")
-        code, _, stderr = self.sign(published)
+        before = listing(site)
+        for name in ("Virelo-1.0.exe", "release.exe"):
+            with self.subTest(name):
+                code, _, stderr = self.sign(os.path.join(site, name))
+                self.assertNotEqual(code, 0)
+                self.assertOneErrorLine(stderr, "is named by the release manifest beside it .*Sign before publish")
+                self.assertEqual(listing(site), before)
+        # A signed copy elsewhere is what the message suggests; the release stays as it was.
+        code, _, stderr = self.sign(os.path.join(site, "Virelo-1.0.exe"), "--cert", CERT.p12, "--password-file",
+                                    CERT.password_file, "--out", self.path("signed.exe"))
         self.assertEqual(code, 0, stderr)
-        self.assertIn("warning: ", stderr)
-        self.assertIn("Sign before publish", stderr)
-        code, _, stderr = run_tool("verify", "--key", DEMO_PUB, site)
-        self.assertNotEqual(code, 0)
-        self.assertOneErrorLine(stderr, "Virelo-1.0.exe has .*; the manifest says")
+        self.assertEqual(listing(site), before)
+        self.assertEqual(run_tool("verify", "--key", DEMO_PUB, site)[0], 0)
 
 
 class RequireAuthenticodeTest(TempFolderTest):

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "child_processes.h"
+#include "common/base64.h"
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
@@ -115,6 +116,11 @@ public:
     void serve(const std::string& target, std::string body) {
         std::lock_guard lock{mutex_};
         bodies_[target] = std::move(body);
+    }
+    // One answer taken away: a 404 from now on.
+    void withdraw(const std::string& target) {
+        std::lock_guard lock{mutex_};
+        bodies_.erase(target);
     }
 
     std::string url() const { return server_.url(); }
@@ -394,6 +400,9 @@ TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
     EXPECT_EQ(in_check_order({targets.begin() + static_cast<std::ptrdiff_t>(requests_before), targets.end()}),
               (std::vector<std::string>{api_manifest, api_sig}));
     expect_installation(v1_, "1.0.0");
+    EXPECT_NE(test::read_text(folder_.file("setup.log")).value_or("").find(
+                  "run: start only (the installed executable is this release)"),
+              std::string::npos);
     EXPECT_NE(test::last_write(start_menu_shortcut_path()), shortcut_written);
     EXPECT_FALSE(win::path_exists(desktop_shortcut_path()));
     expect_started_by_the_pipeline(starts_before + 1);
@@ -416,6 +425,11 @@ TEST_F(PipelineTest, UpdateClosesTheRunningCopyAndStartsTheNewOne) {
     EXPECT_EQ(old_app->wait_for_exit(5000), 0u) << "closed on request, not ended";
     expect_installation(v2_, "1.1.0");
     expect_started_by_the_pipeline(2);
+    const std::string log = test::read_text(folder_.file("setup.log")).value_or("");
+    for (const char* line : {"run: start of the installed Virelo", "run: update of the installed executable to 1.1.0",
+                             "closed the running Virelo (asked its window 1 time)"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
     // The copy that runs now is the new release.
     const HWND window = test::wait_for_window(dev_class, 10000);
     ASSERT_NE(window, nullptr);
@@ -717,8 +731,139 @@ TEST_F(PipelineTest, DiagnosticLogTellsWhatTheRunDid) {
         "release 1.0.0: ",
         "GET " + site_.url() + "api/release?f=exe: 200, " + std::to_string(v1_.size()) + " bytes, ",
         "started the installed copy",
+        "run: first install",
     };
     for (const std::string& line : expected) EXPECT_NE(log->find(line), std::string::npos) << line << "\n" << *log;
+}
+
+// A request the site answers with an error status is named in the log with
+// its URL, and so is the one that ended the release check or the download.
+TEST_F(PipelineTest, DiagnosticLogNamesTheUrlOfAFailedRequest) {
+    const auto log_text = [&] { return test::read_text(folder_.file("setup.log")).value_or(""); };
+    {
+        SCOPED_TRACE("nothing published");
+        SiteFixture site;
+        win::delete_file(folder_.file("setup.log"));
+        const Result result = run(site.url());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), "Cannot reach the Virelo site (server replied 404). Check your internet connection "
+                                  "and run the installer again.");
+        const std::string log = log_text();
+        for (const std::string& line : {"GET " + site.url() + "api/release?f=manifest: server replied 404",
+                                        "GET " + site.url() + "manifest.json: server replied 404",
+                                        "release check: " + site.url() + "manifest.json: server replied 404"}) {
+            EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+        }
+    }
+    {
+        SCOPED_TRACE("the executable is missing");
+        start_afresh();
+        SiteFixture site;
+        site.publish(v2_, "1.1.0");
+        site.withdraw(api_exe);
+        win::delete_file(folder_.file("setup.log"));
+        const Result result = run(site.url());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), "Could not download Virelo (server replied 404).");
+        const std::string log = log_text();
+        for (const std::string& line : {"GET " + site.url() + "api/release?f=exe: server replied 404",
+                                        std::string{"download: the whole executable (api/release?f=exe) failed "
+                                                    "(server replied 404)"}}) {
+            EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+        }
+    }
+}
+
+// A failed signature check reads the same in the window whatever its cause;
+// the log says which key the manifest names and which this program trusts,
+// so a release signed by another key and one changed after signing differ.
+TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
+    const std::string demo = test::key_fingerprint(test::demo_public_key());
+    ASSERT_EQ(demo.size(), 16u);
+    const test::KeyPair other = test::generate_key_pair();
+    const std::string other_fp = test::key_fingerprint(other.public_blob);
+    const auto naming = [&](const std::string& fingerprint) {
+        std::string manifest = test::manifest_for(v2_, "1.1.0");
+        manifest.insert(manifest.rfind('}'), ",\n  \"key\": \"" + fingerprint + "\"\n");
+        return manifest;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(SiteFixture&)> arrange;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"signed by another key",
+         [&](SiteFixture& s) {
+             const std::string manifest = naming(other_fp);
+             s.publish_manifest(v2_, manifest);
+             s.serve(api_sig, encode_base64(test::sign_raw(other.private_blob, test::bytes_of(manifest))));
+         },
+         "signature check failed (the release API): signed by another key " + other_fp + "; this program trusts " +
+             demo},
+        {"changed after signing",
+         [&](SiteFixture& s) {
+             std::string manifest = naming(demo);
+             s.publish_manifest(v2_, manifest);
+             manifest.replace(manifest.find("1.1.0"), 5, "1.1.9");
+             s.serve(api_manifest, manifest);
+         },
+         "signature check failed (the release API): changed after signing, or paired with another manifest's "
+         "signature (it names key " + demo + ", which this program trusts)"},
+        {"names no key",
+         [&](SiteFixture& s) {
+             s.publish(v2_, "1.1.0");
+             s.serve(api_sig, test::demo_signature("another manifest"));
+         },
+         "signature check failed (the release API): signed by another key, or changed after signing (the manifest "
+         "names no key); this program trusts " + demo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_afresh();
+        install(v1_);
+        win::delete_file(folder_.file("setup.log"));
+        SiteFixture site;
+        c.arrange(site);
+        const Result result = run(site.url());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), signature_error);
+        const std::string log = test::read_text(folder_.file("setup.log")).value_or("");
+        EXPECT_NE(log.find(c.line), std::string::npos) << c.line << "\n" << log;
+        expect_started_by_the_pipeline(1);
+    }
+}
+
+// A second start while a run holds the single-instance guard ends at once
+// and says so in an existing log, without ever making one.
+TEST_F(PipelineTest, SecondStartEndsAndSaysSo) {
+    const win::unique_handle guard{CreateMutexW(nullptr, TRUE, instance_guard_name)};
+    ASSERT_TRUE(guard);
+    site_.publish(v1_, "1.0.0");
+    const std::string log_path = folder_.file("setup.log");
+    for (const bool log_exists : {true, false}) {
+        SCOPED_TRACE(log_exists ? "with a log" : "without a log");
+        win::delete_file(log_path);
+        if (log_exists) {
+            ASSERT_TRUE(test::write_text(log_path, "earlier line\r\n"));
+        }
+        test::RunOptions options;
+        options.args = {"--site", site_.url()};
+        const test::RunResult result = test::run_program(test::setup_exe(), options);
+        ASSERT_TRUE(result.started);
+        ASSERT_FALSE(result.timed_out);
+        const auto log = test::read_text(log_path);
+        if (log_exists) {
+            ASSERT_TRUE(log.has_value());
+            EXPECT_NE(log->find(" run: another setup run is under way, so this start ends at once\r\n"),
+                      std::string::npos)
+                << *log;
+        } else {
+            EXPECT_EQ(log, std::nullopt);
+        }
+    }
+    EXPECT_EQ(site_.targets(), std::vector<std::string>{});
+    ReleaseMutex(guard.get());
 }
 
 // Each run of the program appends to the log; a log past its bound is moved
@@ -745,7 +890,11 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
     run_program();
     auto log = test::read_text(log_path).value_or("");
     EXPECT_EQ(log.rfind("earlier line\r\n", 0), 0u) << "appended, not replaced";
-    EXPECT_EQ(count(log, "install run"), 2u);
+    // Each run says what kind it is: the first installs, the second starts
+    // the installed copy, which is current.
+    EXPECT_EQ(count(log, " run: first install\r\n"), 1u);
+    EXPECT_EQ(count(log, " run: start of the installed Virelo"), 1u);
+    EXPECT_EQ(count(log, " run: start only (the installed executable is this release)\r\n"), 1u);
     EXPECT_EQ(count(log, "result: success"), 2u);
 
     const std::string big(70 * 1024, 'x');

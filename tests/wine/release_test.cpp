@@ -368,7 +368,8 @@ test::Bytes executable_of(std::size_t size) {
 }
 
 Release release_for(std::span<const std::uint8_t> executable, ReleaseSource source) {
-    return Release{"2.0.0", "Virelo-2.0.0.exe", executable.size(), sha256_hex(executable), source, std::nullopt, std::nullopt};
+    return Release{"2.0.0", "Virelo-2.0.0.exe", executable.size(), sha256_hex(executable), source, std::nullopt,
+                   std::nullopt, {}, {}, {}};
 }
 
 // Sends the body in two parts with a pause between, so that one read ends

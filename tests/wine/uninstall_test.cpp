@@ -312,6 +312,10 @@ TEST(UninstallResult, KeepsItsEntryWhileVireloRunsOrAnythingRemains) {
                                      nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(in_use);
         }
+        // The uninstall adds to a log that is there, and makes none.
+        if (c.refusing_app) {
+            ASSERT_TRUE(test::write_text(t.file("setup.log"), "earlier line\r\n"));
+        }
         const auto files_before = test::list_files(t.path());
         const auto keys_before = test::dump_tree("Software\\VireloSetupTest");
 
@@ -332,6 +336,11 @@ TEST(UninstallResult, KeepsItsEntryWhileVireloRunsOrAnythingRemains) {
         }
         if (c.refusing_app) {
             EXPECT_TRUE(app->running());
+            const std::string log = test::read_text(t.file("setup.log")).value_or("");
+            for (const char* line : {"run: uninstall", "Virelo did not close (asked its window 3 times)",
+                                     "uninstall: Virelo did not close; nothing removed"}) {
+                EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+            }
             std::vector<std::string> files_after = test::list_files(t.path());
             std::erase(files_after, "setup-error.txt");
             EXPECT_EQ(files_after, files_before) << "nothing was removed";

@@ -10,6 +10,7 @@
 #include "common/base64.h"
 #include "common/win/files.h"
 #include "release/digest.h"
+#include "release/key_fingerprint.h"
 #include "support/process.h"
 
 namespace virelo::test {
@@ -70,6 +71,13 @@ Bytes read_demo_key(const char* name) {
 Bytes demo_private_key() { return read_demo_key("demo-signing-key.private.blob"); }
 
 Bytes demo_next_private_key() { return read_demo_key("demo-next-signing-key.private.blob"); }
+
+Bytes demo_public_key() { return read_demo_key("demo-signing-key.pub"); }
+
+std::string key_fingerprint(std::span<const std::uint8_t> public_blob) {
+    const auto digest = sha256(public_blob);
+    return digest ? key_fingerprint_of_digest(*digest) : std::string{};
+}
 
 KeyPair generate_key_pair() {
     Provider provider;

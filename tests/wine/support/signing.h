@@ -28,6 +28,13 @@ Bytes demo_private_key();
 // The second demo key, built into test builds as the next key of a rotation.
 Bytes demo_next_private_key();
 
+// The demo key's public half, the 72-byte blob the test build has built in.
+Bytes demo_public_key();
+
+// A key's fingerprint as the publisher's tool prints it and a manifest's
+// "key" names it: 16 hex digits of the SHA-256 of the public blob.
+std::string key_fingerprint(std::span<const std::uint8_t> public_blob);
+
 // A fresh P-256 key pair.
 KeyPair generate_key_pair();
 

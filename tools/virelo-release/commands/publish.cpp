@@ -196,13 +196,21 @@ Result compare_with_current(const PublishRequest& request, const FileFacts& fact
                                "without one)");
     }
     const auto signature = read_file(join_path(request.folder, signature_file));
-    if (signature && !check_signed_manifest(manifest.value(), signature.value(), public_key, manifest_path,
-                                            signature_file)) {
+    const auto mismatch = signature ? find_signature_mismatch(manifest.value(), signature.value(), public_key)
+                                    : std::nullopt;
+    if (mismatch && mismatch->cause == SignatureFailure::changed_after_signing) {
         std::fprintf(stderr,
-                     "virelo-release: warning: the release now in %s does not verify under this key (%s): it was "
-                     "signed with another key, or changed since. Setup programs that do not know key %s refuse "
-                     "this release; see 'Rotating the signing key' in docs/publishing.md\n",
-                     request.folder.c_str(), fingerprint.c_str(), fingerprint.c_str());
+                     "virelo-release: note: the manifest now in %s changed after key %s signed it (edited by "
+                     "hand?); this publish replaces it\n",
+                     request.folder.c_str(), fingerprint.c_str());
+    } else if (mismatch) {
+        const std::string cause = mismatch->named ? "it was signed by another key " + *mismatch->named
+                                                  : std::string{"another key signed it, or it changed since"};
+        std::fprintf(stderr,
+                     "virelo-release: warning: the release now in %s does not verify under this key (%s): %s. "
+                     "Setup programs that do not know key %s refuse this release; see 'Rotating the signing key' "
+                     "in docs/publishing.md\n",
+                     request.folder.c_str(), fingerprint.c_str(), cause.c_str(), fingerprint.c_str());
     }
     if (current->sha256 == facts.sha256) {
         std::fprintf(stderr,
@@ -344,7 +352,8 @@ Expected<CheckedManifest> stage_and_install(const PublishRequest& request, const
     const auto facts = copy_file(request.executable, staged_exe);
     if (!facts) return Out::failure(facts.error());
 
-    ManifestFields fields{request.version, request.name, facts.value().size, facts.value().sha256, freshness, {}, {}};
+    ManifestFields fields{request.version, request.name, facts.value().size, facts.value().sha256, freshness, {}, {},
+                          key_fingerprint(public_blob(key))};
     if (auto parts = stage_parts(request, staging, staged_exe, facts.value(), previous.bases, fields); !parts) {
         return Out::failure(parts.error());
     }

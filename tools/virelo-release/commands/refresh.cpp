@@ -13,6 +13,32 @@
 namespace virelo::tool {
 namespace {
 
+// Why the manifest's signature does not verify under the key given, and
+// which way out: the key that signed it, or publishing anew. Moving a release
+// to another key is a publish, and only once setup programs trust that key.
+std::string signature_refusal(const SignatureMismatch& mismatch, const std::string& folder,
+                              std::string_view manifest) {
+    const std::string refused = "the manifest in " + folder + " does not verify under key " + mismatch.given +
+                                " (the --key given), so it is not signed again: ";
+    const std::string rotation = "publish the release anew with key " + mismatch.given +
+                                 " only to move it to that key, once the setup programs in use trust it (step 2 of "
+                                 "'Rotating the signing key' in docs/publishing.md)";
+    switch (mismatch.cause) {
+    case SignatureFailure::other_key:
+        return refused + "it was signed by another key " + *mismatch.named + " (this tool was given " +
+               mismatch.given + "). Refresh with the .pem of key " + *mismatch.named +
+               " (after a rotation, the new key: a timer may still name the old one); " + rotation;
+    case SignatureFailure::changed_after_signing:
+        return refused + "it names this key, so its bytes changed after it was signed (edited by hand?); publish "
+                         "the release again: " + republish_command(manifest, folder);
+    case SignatureFailure::unnamed:
+        break;
+    }
+    return refused + "either another key signed it (then refresh with that key's .pem; " + rotation +
+           "), or its bytes changed after signing (then publish it again: " + republish_command(manifest, folder) +
+           ")";
+}
+
 // The manifest as it stands, checked with the key that will sign its
 // successor: a refresh never signs what someone else put there.
 Expected<CheckedManifest> read_current_release(const std::string& folder, EVP_PKEY* public_key) {
@@ -22,10 +48,19 @@ Expected<CheckedManifest> read_current_release(const std::string& folder, EVP_PK
         return Out::failure(folder + " has no " + std::string{manifest_file} +
                             "; refresh renews a published release (publish one first)");
     }
+    const auto manifest = read_file(manifest_path);
+    if (!manifest) return Out::failure(manifest.error());
+    if (const auto signature = read_file(join_path(folder, signature_file)); signature) {
+        // A signature that is not even of the right form is named as such below.
+        if (const auto mismatch = find_signature_mismatch(manifest.value(), signature.value(), public_key);
+            mismatch && mismatch->well_formed) {
+            return Out::failure(signature_refusal(*mismatch, folder, manifest.value()));
+        }
+    }
     auto current = verify_release_folder(folder, public_key);
     if (!current) {
-        return Out::failure("the release in " + folder + " does not verify under this key, so it is not signed "
-                            "again: " + current.error() + " (after a key rotation, publish it anew instead)");
+        return Out::failure("the release in " + folder + " does not verify, so it is not signed again: " +
+                            current.error());
     }
     // Only a manifest in the tool's own layout can be rewritten with nothing
     // but its serial and expiry changed.
@@ -74,8 +109,11 @@ int run_refresh(const std::vector<std::string>& args) {
     if (!serial) return fail(serial.error());
 
     const Release& r = current.value().release;
-    // Everything but the freshness stays: the executable, its compressed copy and its deltas.
-    const ManifestFields fields = fields_of(r, Freshness{serial.value(), expires});
+    // Everything but the freshness stays: the executable, its compressed copy
+    // and its deltas; the manifest names the key that signs it (an older one
+    // named none).
+    ManifestFields fields = fields_of(r, Freshness{serial.value(), expires});
+    fields.key = key_fingerprint(blob);
     const auto renewed = [&]() -> Result {
         const auto staging = create_staging_folder(folder);
         if (!staging) return Result::failure(staging.error());

@@ -8,6 +8,7 @@
 #include "base/process.h"
 #include "commands/cli.h"
 #include "common/manifest.h"
+#include "common/utf.h"
 #include "pe/authenticode.h"
 #include "pe/pe.h"
 #include "publishing/release_folder.h"
@@ -58,18 +59,26 @@ Expected<std::vector<std::string>> credential_arguments(const Options& options) 
     return arguments;
 }
 
-// A sign after publish breaks the release: its manifest holds the digest of the unsigned bytes.
-void warn_if_already_published(const std::string& executable) {
-    const auto manifest = read_file(join_path(folder_of(executable), manifest_file));
-    if (!manifest) return;
-    if (manifest_field(manifest.value(), "file") != base_name(executable) &&
-        base_name(executable) != api_executable_alias) {
-        return;
-    }
-    std::fprintf(stderr,
-                 "virelo-release: warning: %s is named by the release manifest beside it; signing changes its "
-                 "bytes, so that release no longer verifies. Sign before publish, then publish again.\n",
-                 executable.c_str());
+// A sign after publish breaks the release: its manifest holds the digest of
+// the unsigned bytes, so every setup program would refuse the download. So a
+// file that a manifest beside it names (or its release API copy) is not
+// written; the message says how to sign it and publish the result.
+Result refuse_if_published(const std::string& input, const std::string& output) {
+    const std::string folder = folder_of(output);
+    const auto manifest = read_file(join_path(folder, manifest_file));
+    if (!manifest) return Result::success();
+    const auto named = manifest_field(decode_utf8_lossy(manifest.value()), "file");
+    const std::string name = base_name(output);
+    if (named != name && name != api_executable_alias) return Result::success();
+    const std::string file = named.value_or(name);
+    const auto version = manifest_field(decode_utf8_lossy(manifest.value()), "version");
+    const std::string signed_copy = "signed-" + base_name(input);
+    return Result::failure(
+        output + " is named by the release manifest beside it (" + join_path(folder, manifest_file) +
+        "); signing changes its bytes, so every setup program would refuse the release. Sign before publish; to "
+        "sign this release, sign a copy and publish that again: 'virelo-release sign --cert FILE --out " + signed_copy +
+        " " + input + "', then 'virelo-release publish --key PEM --exe " + signed_copy + " --version " +
+        version.value_or("V") + " --name " + file + " --out " + folder + "'");
 }
 
 // osslsigncode's failure in this tool's words, with the option to change;
@@ -118,9 +127,9 @@ int run_sign(const std::vector<std::string>& args) {
     if (options.has("--timestamp") && !options.get("--timestamp").starts_with("http")) {
         return fail("--timestamp wants the URL of an RFC 3161 time-stamping server (http:// or https://)", exit_usage);
     }
+    if (auto ok = refuse_if_published(input, output); !ok) return fail(ok.error());
     const auto credentials = credential_arguments(options);
     if (!credentials) return fail(credentials.error());
-    warn_if_already_published(input);
 
     // osslsigncode writes a new file; it goes into a private folder beside the
     // target and is then renamed over it, so the target is never half written.

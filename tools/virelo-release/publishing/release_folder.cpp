@@ -135,13 +135,14 @@ std::string manifest_text(const ManifestFields& fields) {
         }
         text += "\n  }";
     }
+    if (fields.key) text += ",\n  \"key\": \"" + *fields.key + "\"";
     text += "\n}\n";
     return text;
 }
 
 ManifestFields fields_of(const Release& release, const Freshness& freshness) {
     return {release.version, release.file, release.size, release.sha256, freshness, release.compressed,
-            release.deltas};
+            release.deltas, release.key};
 }
 
 Expected<Freshness> read_freshness(std::string_view manifest_bytes) {

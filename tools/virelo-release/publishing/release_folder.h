@@ -63,6 +63,7 @@ struct ManifestFields {
     Freshness freshness;
     std::optional<ReleasePart> compressed;
     std::vector<DeltaPart> deltas;
+    std::optional<std::string> key;  // the fingerprint of the key that signs it
 };
 
 // The fields of a checked release, to be written again.
@@ -70,8 +71,9 @@ ManifestFields fields_of(const Release& release, const Freshness& freshness);
 
 // The manifest text: one key per line, always the same layout; "serial" and
 // "expires" follow the other keys when present, then "compressed" and
-// "deltas", which setup programs that do not know them never read: each of
-// the older keys occurs first at the top level.
+// "deltas", and last "key", the fingerprint of the signing key (covered by
+// the signature like the rest): setup programs that do not know them never
+// read them, and each of the older keys occurs first at the top level.
 std::string manifest_text(const ManifestFields& fields);
 
 // The freshness fields of a manifest: absent ones stay empty; a present one

@@ -4,6 +4,7 @@
 
 #include "base/file_io.h"
 #include "common/hex.h"
+#include "release/key_fingerprint.h"
 
 namespace virelo::tool {
 namespace {
@@ -78,7 +79,7 @@ Expected<PublicKey> load_public_key(const std::string& path) {
 
 std::string key_fingerprint(std::span<const std::uint8_t> blob) {
     const Digest digest = sha256({reinterpret_cast<const char*>(blob.data()), blob.size()});
-    return to_hex_lower(digest).substr(0, 16);
+    return key_fingerprint_of_digest(digest);
 }
 
 }  // namespace virelo::tool
