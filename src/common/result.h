@@ -69,6 +69,12 @@ private:
 
 using Result = BasicResult<>;
 
+// For a cleanup step after a failure that is already being reported (a
+// temporary file left by a failed write, say): its own failure adds nothing.
+// Every other failure the program goes on without is logged where it happens.
+template <typename Kind>
+void already_failed(const BasicResult<Kind>&) noexcept {}
+
 // A value, or an error text with its kind.
 template <typename T, typename Kind = NoKind>
 class [[nodiscard]] Expected {

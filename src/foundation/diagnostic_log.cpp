@@ -57,7 +57,9 @@ void append_line(std::string_view text, bool create) {
     if (logging_stopped) return;
     const std::string path = diagnostic_log_path();
     if (path.empty()) return;
-    if (create) win::create_folder_chain(parent_folder(path));
+    // The log cannot report its own failures: without its folder there is
+    // simply no line.
+    if (create && !win::create_folder_chain(parent_folder(path))) return;
     // Appending: each line lands whole at the end, whichever thread writes it.
     const win::unique_file file{CreateFileW(win::to_wide(path).c_str(), FILE_APPEND_DATA,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

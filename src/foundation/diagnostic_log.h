@@ -6,7 +6,10 @@
 // is held between lines. Failures to write are ignored: the log never
 // changes what a run does.
 
+#include <string>
 #include <string_view>
+
+#include "common/result.h"
 
 namespace virelo {
 
@@ -24,5 +27,19 @@ void log_line(std::string_view text);
 // the log's folder, and for a start that ends beside another run (an
 // uninstall, say), so that neither ever makes that folder again.
 void log_line_if_logging(std::string_view text);
+
+// For a failure the run goes on without (a registry value, a shortcut, the
+// setup copy, the version file, a step of the migration): one line naming
+// what failed and why, and nothing else changes.
+template <typename Kind>
+void log_ignored(std::string_view what, const BasicResult<Kind>& result) {
+    if (!result.ok()) log_line(std::string{what} + " failed (ignored): " + result.error());
+}
+
+// The same for the uninstall, which never makes the log's folder again.
+template <typename Kind>
+void log_ignored_if_logging(std::string_view what, const BasicResult<Kind>& result) {
+    if (!result.ok()) log_line_if_logging(std::string{what} + " failed (ignored): " + result.error());
+}
 
 }  // namespace virelo

@@ -13,12 +13,14 @@
 
 namespace virelo {
 
-// The failure after which the old executable is still in place and usable.
-inline constexpr std::string_view not_replaced_text = "Could not replace the old version of Virelo.";
+// Why placing the executable failed: the pipeline starts the old executable
+// only when it is still in place and nothing runs it.
+enum class PlacementFailure { still_running, not_replaced };
+using PlacementResult = BasicResult<PlacementFailure>;
 
 // Posts "Installing…", stops the application and swaps the staged file (a
 // verified download, already on the disk beside the installed executable) in.
-Result install_executable(std::string_view staged, const CloseTiming& close_timing = {},
+PlacementResult install_executable(std::string_view staged, const CloseTiming& close_timing = {},
                           const SwapTiming& swap_timing = {});
 
 // Refreshes the setup copy in the install folder unless the program runs from

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/win/files.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 
 namespace virelo {
@@ -13,7 +14,8 @@ void recover_interrupted_run() {
     // Killed between the two renames of a swap: the old executable is whole
     // under the backup name, and it is the only one there is.
     if (!win::path_exists(installed) && win::path_exists(backup)) {
-        win::rename_durably(backup, installed, win::ExistingTarget::keep);
+        log_ignored("restoring the executable a killed run moved aside",
+                    win::rename_durably(backup, installed, win::ExistingTarget::keep));
     }
 
     // A staged executable is never trusted across runs: it may be cut short.
@@ -21,12 +23,14 @@ void recover_interrupted_run() {
     // no longer needed either.
     for (const std::string& leftover : {staged_exe_path(), win::temporary_path(setup_copy_path()),
                                         win::temporary_path(version_file_path()), outgoing_setup_copy_path()}) {
-        if (win::path_exists(leftover)) win::delete_file(leftover);
+        if (win::path_exists(leftover)) log_ignored("removing " + leftover, win::delete_file(leftover));
     }
     // The backup goes only beside a Virelo.exe that is there: one pending
     // deletion looks absent, and then the backup may be the only copy left,
     // even when putting it back failed.
-    if (win::path_exists(backup) && win::path_exists(installed)) win::delete_file(backup);
+    if (win::path_exists(backup) && win::path_exists(installed)) {
+        log_ignored("removing " + backup, win::delete_file(backup));
+    }
 }
 
 }  // namespace virelo

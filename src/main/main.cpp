@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "common/win/com_apartment.h"
 #include "common/win/command_line.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
@@ -21,11 +22,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // delay-loaded, so none has been taken from the program's folder yet.
     if (!restrict_dll_search_to_system_folder()) return 0;
 
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // For the shell calls made on this thread; paired with its uninitialise.
+    const win::com_apartment com;
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
     if (selects_uninstall_mode(win::command_line_arguments())) {
-        (void)run_uninstall();
+        // The uninstall tells the user itself, in its own box.
+        if (const Result uninstalled = run_uninstall(); !uninstalled) {
+            log_line_if_logging("uninstall: " + uninstalled.error());
+        }
         return 0;
     }
 

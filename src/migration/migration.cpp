@@ -186,7 +186,7 @@ void carry_autostart_over() {
 }
 
 void delete_file_in_profile(const std::string& path) {
-    if (in_profile(path)) win::delete_file(path);
+    if (in_profile(path)) log_ignored("removing " + path, win::delete_file(path));
 }
 
 void delete_tree_in_profile(const std::string& path) {

@@ -214,8 +214,8 @@ Expected<StagedExecutable> download_release(const Release& release, std::string_
     post_status(download_start_text(release.version), 0);
 
     CreatedFolder folder{install_dir()};
-    if (const DWORD error = win::create_folder_chain(install_dir()); error != ERROR_SUCCESS) {
-        return Outcome::failure("Could not create the folder: " + os_error_detail(error));
+    if (const OsResult created = win::create_folder_chain(install_dir()); !created) {
+        return Outcome::failure("Could not create the folder: " + created.error());
     }
     const std::vector<Route> routes = routes_for(release, installed);
     std::optional<RouteFailure> failure;

@@ -5,6 +5,7 @@
 
 #include "common/win/files.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 
 namespace virelo {
 namespace {
@@ -36,7 +37,7 @@ StagedWriter::~StagedWriter() {
     }
     stop_thread();
     file_.reset();
-    if (!keep_ && open_error_ == ERROR_SUCCESS) win::delete_file(path_);
+    if (!keep_ && open_error_ == ERROR_SUCCESS) log_ignored("removing the staged download", win::delete_file(path_));
 }
 
 DWORD WINAPI StagedWriter::thread_entry(void* self) {

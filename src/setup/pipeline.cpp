@@ -93,11 +93,13 @@ Result bring_executable_up_to_date(const Release& release, const std::optional<F
     if (installed_copy_present()) log_line("run: update of the installed executable to " + release.version);
     auto staged = download_release(release, site, session, installed);
     if (!staged) return start_installed_copy_and_fail(staged.error());
-    Result placed = install_executable(staged.value().path, options.close_timing, options.swap_timing);
+    PlacementResult placed = install_executable(staged.value().path, options.close_timing, options.swap_timing);
     // A copy that refused to close is still running; only a failed swap,
     // which keeps the old executable, starts it.
-    if (!placed && placed.error() == not_replaced_text) return start_installed_copy_and_fail(placed.take_error());
-    return placed;
+    if (!placed && placed.kind() == PlacementFailure::not_replaced) {
+        return start_installed_copy_and_fail(placed.take_error());
+    }
+    return std::move(placed).reported();
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <objbase.h>
 
+#include "common/win/com_apartment.h"
+#include "common/win/os_error.h"
+
 #include "common/path.h"
 #include "common/win/environment.h"
 #include "common/win/files.h"
@@ -16,9 +19,10 @@ constexpr SIZE_T worker_stack_reservation = 2 * 1024 * 1024;
 
 // Test mode's only record of a failure; written before the window hears of it.
 void write_error_report(const std::string& test_folder, const std::string& text) {
-    win::create_folder_chain(test_folder);
-    win::write_file(path_join(test_folder, "setup-error.txt"),
-                    {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    log_ignored("making the test folder", win::create_folder_chain(test_folder));
+    log_ignored("writing the error report",
+                win::write_file(path_join(test_folder, "setup-error.txt"),
+                                {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
 }
 
 DWORD WINAPI worker_entry(void* window) {
@@ -29,8 +33,12 @@ DWORD WINAPI worker_entry(void* window) {
 }  // namespace
 
 void worker_main(HWND window) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const win::com_apartment com;
     rotate_diagnostic_log();
+    if (!com.ok()) {
+        log_line("COM did not start on the worker thread, so no shortcut can be written: " +
+                 os_error_detail(static_cast<DWORD>(com.result())));
+    }
     Result result = run_install();
     log_line(result ? std::string{"result: success"} : "result: " + result.error());
     if (!result.ok()) {

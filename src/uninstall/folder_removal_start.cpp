@@ -8,6 +8,7 @@
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/names.h"
 #include "uninstall/folder_removal.h"
 
@@ -27,13 +28,14 @@ bool start_folder_removal(std::string_view install_folder, std::string_view runn
     std::string leaving = setup_copy_path();
     if (!running_copy.empty()) {
         leaving = std::string{running_copy};
-        if (win::rename_durably(running_copy, outgoing_setup_copy_path()) == ERROR_SUCCESS) {
+        if (win::rename_durably(running_copy, outgoing_setup_copy_path()).ok()) {
             leaving = outgoing_setup_copy_path();
         }
     }
     const auto put_back = [&] {
         if (leaving != running_copy && !running_copy.empty()) {
-            win::rename_durably(leaving, running_copy, win::ExistingTarget::keep);
+            log_ignored_if_logging("putting the setup copy back",
+                                   win::rename_durably(leaving, running_copy, win::ExistingTarget::keep));
         }
         return false;
     };

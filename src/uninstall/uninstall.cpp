@@ -45,9 +45,10 @@ bool user_confirms() {
 // install, the file "setup-error.txt" in the test folder.
 Result report(std::string text) {
     if (const auto folder = win::test_folder()) {
-        win::create_folder_chain(*folder);
-        win::write_file(path_join(*folder, "setup-error.txt"),
-                        {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        log_ignored_if_logging("making the test folder", win::create_folder_chain(*folder));
+        log_ignored_if_logging("writing the error report",
+                               win::write_file(path_join(*folder, "setup-error.txt"),
+                                               {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
     } else {
         MessageBoxW(nullptr, win::to_wide(text).c_str(), box_caption, MB_OK | MB_ICONWARNING);
     }
@@ -142,15 +143,22 @@ Result run_uninstall(const UninstallOptions& options) {
     VIRELO_FAILPOINT("uninstall.launcher_removed");
     for (const std::string& shortcut : {start_menu_shortcut_path(), desktop_shortcut_path()}) {
         if (!ours(shortcut)) continue;
-        win::delete_file(shortcut);
-        win::delete_file(win::temporary_path(shortcut));  // left by a killed install run
+        log_ignored_if_logging("removing " + shortcut, win::delete_file(shortcut));
+        // Left by a killed install run, if at all.
+        if (win::path_exists(win::temporary_path(shortcut))) {
+            log_ignored_if_logging("removing " + win::temporary_path(shortcut),
+                                   win::delete_file(win::temporary_path(shortcut)));
+        }
         complete = !win::path_exists(shortcut) && complete;
     }
     VIRELO_FAILPOINT("uninstall.shortcuts_removed");
     std::string own_file;
     if (ours(install_folder)) {
-        win::delete_file(path_join(install_folder, "Virelo.exe"));
-        win::delete_file(path_join(install_folder, "version.txt"));
+        for (const char* name : {"Virelo.exe", "version.txt"}) {
+            // What stays is counted below, with everything else the folder holds.
+            const std::string file = path_join(install_folder, name);
+            if (win::path_exists(file)) log_ignored_if_logging("removing " + file, win::delete_file(file));
+        }
         VIRELO_FAILPOINT("uninstall.files_removed");
         // Everything else but the setup copy, which the delayed removal
         // deletes once the program has ended. Until everything else is gone
@@ -163,7 +171,7 @@ Result run_uninstall(const UninstallOptions& options) {
         std::erase_if(left, [&](const std::string& name) { return !own_file.empty() && to_lower_full(name) == own_lower; });
         complete = left.empty() && complete;
         if (complete && !own_file.empty() && to_lower_full(setup_copy_name) != own_lower) {
-            complete = win::delete_file(setup_copy_path()) || !win::path_exists(setup_copy_path());
+            complete = win::delete_file(setup_copy_path()).ok() || !win::path_exists(setup_copy_path());
         }
     }
     if (!complete) log_line_if_logging("uninstall: some files are in use and stay; so does the uninstall entry");

@@ -253,12 +253,12 @@ protected:
             end_processes_by_image_path(installed_exe_path());
             win::delete_tree(install_dir());
             for (const std::string& link : {start_menu_shortcut_path(), desktop_shortcut_path()}) {
-                win::delete_file(link);
-                win::delete_file(win::temporary_path(link));
+                test::remove_if_present(link);
+                test::remove_if_present(win::temporary_path(link));
             }
         }
         win::delete_tree(folder_.path());
-        win::create_folder_chain(folder_.path());
+        EXPECT_TRUE(win::create_folder_chain(folder_.path()).ok());
         for (const char* key : {test_root, application_key.data(), staging_key, legacy_key, legacy_uninstall_key,
                                 "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Virelo"}) {
             test::delete_key_tree(key);
@@ -269,9 +269,9 @@ protected:
                                           profile_.roaming + "\\Virelo", profile_.local + "\\Virelo"}) {
             win::delete_tree(folder);
         }
-        for (const std::string& link : profile_.links()) win::delete_file(link);
-        win::delete_file(record_);
-        win::delete_file(trace_);
+        for (const std::string& link : profile_.links()) test::remove_if_present(link);
+        test::remove_if_present(record_);
+        test::remove_if_present(trace_);
     }
 
     // ---- running the program ------------------------------------------------
@@ -295,7 +295,7 @@ protected:
     // A run to its exit; a run still going after the timeout is ended.
     Outcome run(const std::string& exe, const std::vector<std::string>& args, test::EnvChanges env = {},
                 std::string working_folder = {}) {
-        win::delete_file(trace_);
+        test::remove_if_present(trace_);
         Outcome outcome;
         outcome.result = test::run_program(exe, options_for(args, std::move(env), std::move(working_folder)));
         outcome.trace = read_lines(trace_);
@@ -322,7 +322,7 @@ protected:
 
     std::optional<Started> launch(const std::string& exe, const std::vector<std::string>& args,
                                  test::EnvChanges env = {}) {
-        win::delete_file(trace_);
+        test::remove_if_present(trace_);
         const test::RunOptions options = options_for(args, std::move(env));
         auto child = test::start_program(exe, options);
         // Once in about a thousand starts under Wine, CreateProcessW failed
@@ -399,7 +399,7 @@ protected:
             case Scenario::blocked_update:
                 install_first_release();
                 // The user removed the desktop shortcut; no update brings it back.
-                ASSERT_TRUE(win::delete_file(desktop_shortcut_path()));
+                ASSERT_TRUE(win::delete_file(desktop_shortcut_path()).ok());
                 if (auto app = test::start_standin(installed_exe_path(),
                                                    test::standin_options({"--dev", "--offscreen"}), L"VireloDevWnd")) {
                     standin_.emplace(std::move(*app));
@@ -451,7 +451,7 @@ protected:
             {profile_.links()[1], "link"}};
         if (!large) files.emplace_back(profile_.folder() + "\\Dockling.exe", "Dockling");
         for (const auto& [path, text] : files) {
-            win::create_folder_chain(parent_folder(path));
+            EXPECT_TRUE(win::create_folder_chain(parent_folder(path)).ok());
             ASSERT_TRUE(test::write_text(path, text)) << path;
         }
         test::write_string(run_key, "Dockling", "\"" + profile_.folder() + "\\Dockling.exe\" --tray");
@@ -777,7 +777,7 @@ TEST_F(CrashTest, InstallAndUninstallNeverInterleave) {
             EXPECT_EQ(*said, busy_text);
             std::printf("the update outlasted the uninstall's wait: the uninstall changed nothing\n");
             end_processes_by_image_path(installed_exe_path());
-            ASSERT_TRUE(win::delete_file(folder_.file("setup-error.txt")));
+            ASSERT_TRUE(win::delete_file(folder_.file("setup-error.txt")).ok());
             expect_installation(v2_, "1.1.0", false);
             expect_nothing_stray_in_the_test_folder(false);
         } else {

@@ -116,8 +116,8 @@ protected:
     void install(const Bytes& executable) {
         end_processes_by_image_path(installed_exe_path());
         win::delete_tree(install_dir());
-        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
-        ASSERT_EQ(win::write_file(installed_exe_path(), executable), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
+        ASSERT_TRUE(win::write_file(installed_exe_path(), executable).ok());
     }
 
     // What the run wrote to the diagnostic log, which is started afresh per row.
@@ -169,7 +169,7 @@ TEST_F(DeltaUpdate, EachRouteFallsBackToTheNextAndOnlyTheLastOneFails) {
         SCOPED_TRACE(c.name);
         // The row before started the release; it must not hold the files.
         end_processes_by_image_path(installed_exe_path());
-        win::delete_file(diagnostic_log_path());
+        test::remove_if_present(diagnostic_log_path());
         if (c.installed == nothing) {
             win::delete_tree(install_dir());
         } else {

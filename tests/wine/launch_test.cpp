@@ -79,7 +79,7 @@ TEST_F(LaunchTest, RunningAppWithItsWindowIsLeftRunning) {
 }
 
 TEST_F(LaunchTest, MissingExecutableIsReported) {
-    ASSERT_TRUE(win::delete_file(installed_));
+    ASSERT_TRUE(win::delete_file(installed_).ok());
     EXPECT_FALSE(launch_app(install_dir()));
     EXPECT_TRUE(test::read_start_records(record_).empty());
 }

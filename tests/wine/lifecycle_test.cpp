@@ -93,7 +93,7 @@ std::string site() {
 
 // Writes a small file, creating its folder first.
 bool place_file(const std::string& path, std::string_view text) {
-    win::create_folder_chain(parent_folder(path));
+    EXPECT_TRUE(win::create_folder_chain(parent_folder(path)).ok());
     return test::write_text(path, text);
 }
 
@@ -294,7 +294,7 @@ TEST_F(Lifecycle, InstallMovedDocklingOver) {
 // installation and must not make the next run migrate again. Both releases
 // are the same size, so a stale size shows that the update rewrites it.
 TEST_F(Lifecycle, PrepareUpdate) {
-    ASSERT_TRUE(win::delete_file(profile_.desktop_link()));
+    ASSERT_TRUE(win::delete_file(profile_.desktop_link()).ok());
     ASSERT_TRUE(test::write_text(profile_.legacy_desktop_link(), "leftover"));
     test::write_dword(uninstall_entry, "EstimatedSize", 1);
 }
@@ -311,7 +311,7 @@ TEST_F(Lifecycle, UpdateReplacedTheRunningVersion) {
 
 // The user puts a desktop shortcut back, and the application has local data.
 TEST_F(Lifecycle, PrepareUninstall) {
-    ASSERT_TRUE(win::delete_file(profile_.legacy_desktop_link()));
+    ASSERT_TRUE(win::delete_file(profile_.legacy_desktop_link()).ok());
     ASSERT_TRUE(CopyFileW(win::to_wide(profile_.start_menu_link()).c_str(),
                           win::to_wide(profile_.desktop_link()).c_str(), TRUE));
     ASSERT_TRUE(place_file(profile_.local_data() + "\\cache.txt", "cache"));

@@ -73,7 +73,7 @@ struct Profile {
 };
 
 void make_file(const std::string& path, std::string_view text = "x") {
-    win::create_folder_chain(parent_folder(path));
+    EXPECT_TRUE(win::create_folder_chain(parent_folder(path)).ok());
     ASSERT_TRUE(test::write_text(path, text)) << path;
 }
 
@@ -141,7 +141,7 @@ protected:
         for (const char* value : {"Dockling", "Virelo"}) delete_value(run, value);
         for (const auto& path : profile_.files()) {
             win::delete_tree(path);
-            win::delete_file(path);
+            test::remove_if_present(path);
         }
     }
 
@@ -346,7 +346,7 @@ TEST_F(MigrationTest, RoamingDataMovesOrMergesAndStaysPendingUntilItHas) {
         EXPECT_EQ(test::key_exists(legacy_key), fails_once) << "pending exactly while the data has not moved";
         if (fails_once) {
             EXPECT_EQ(test::read_text(profile_.legacy_roaming() + "\\notes\\n1.txt"), "note") << "nothing lost";
-            if (c.name_taken_by_a_file) ASSERT_TRUE(win::delete_file(profile_.app_roaming()));
+            if (c.name_taken_by_a_file) ASSERT_TRUE(win::delete_file(profile_.app_roaming()).ok());
             migrate_legacy();
             EXPECT_EQ(status_.taken(), std::vector<std::string>{std::string{moving_text} + "|-1"})
                 << "the next start shows the move again";

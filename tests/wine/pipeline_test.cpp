@@ -280,14 +280,14 @@ protected:
     void start_afresh() {
         end_processes_by_image_path(installed_exe_path());
         win::delete_tree(install_dir());
-        win::delete_file(record_);
+        test::remove_if_present(record_);
         test::delete_key_tree(test_root);
     }
 
     // An earlier installation, as far as its executable goes.
     void install(const Bytes& executable) {
-        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
-        ASSERT_EQ(win::write_file(installed_exe_path(), executable), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
+        ASSERT_TRUE(win::write_file(installed_exe_path(), executable).ok());
     }
 
     // The installed executable running with its window, without a time limit.
@@ -384,8 +384,8 @@ TEST_F(PipelineTest, CurrentInstallationIsRefreshedAndStartedWithoutAStop) {
     const std::size_t starts_before = starts().size();
 
     // What the next run must restore, and the desktop shortcut it must not.
-    ASSERT_TRUE(win::delete_file(version_file_path()));
-    ASSERT_TRUE(win::delete_file(desktop_shortcut_path()));
+    ASSERT_TRUE(win::delete_file(version_file_path()).ok());
+    ASSERT_TRUE(win::delete_file(desktop_shortcut_path()).ok());
     test::delete_key_tree(uninstall_key());
     test::delete_key_tree(launcher_key());
     test::backdate(start_menu_shortcut_path());
@@ -743,7 +743,7 @@ TEST_F(PipelineTest, DiagnosticLogNamesTheUrlOfAFailedRequest) {
     {
         SCOPED_TRACE("nothing published");
         SiteFixture site;
-        win::delete_file(folder_.file("setup.log"));
+        test::remove_if_present(folder_.file("setup.log"));
         const Result result = run(site.url());
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), "Cannot reach the Virelo site (server replied 404). Check your internet connection "
@@ -761,7 +761,7 @@ TEST_F(PipelineTest, DiagnosticLogNamesTheUrlOfAFailedRequest) {
         SiteFixture site;
         site.publish(v2_, "1.1.0");
         site.withdraw(api_exe);
-        win::delete_file(folder_.file("setup.log"));
+        test::remove_if_present(folder_.file("setup.log"));
         const Result result = run(site.url());
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), "Could not download Virelo (server replied 404).");
@@ -822,7 +822,7 @@ TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
         SCOPED_TRACE(c.name);
         start_afresh();
         install(v1_);
-        win::delete_file(folder_.file("setup.log"));
+        test::remove_if_present(folder_.file("setup.log"));
         SiteFixture site;
         c.arrange(site);
         const Result result = run(site.url());
@@ -843,7 +843,7 @@ TEST_F(PipelineTest, SecondStartEndsAndSaysSo) {
     const std::string log_path = folder_.file("setup.log");
     for (const bool log_exists : {true, false}) {
         SCOPED_TRACE(log_exists ? "with a log" : "without a log");
-        win::delete_file(log_path);
+        test::remove_if_present(log_path);
         if (log_exists) {
             ASSERT_TRUE(test::write_text(log_path, "earlier line\r\n"));
         }
@@ -884,8 +884,7 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
         return n;
     };
 
-    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>("earlier line\r\n"), 14}),
-              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>("earlier line\r\n"), 14}).ok());
     run_program();
     run_program();
     auto log = test::read_text(log_path).value_or("");
@@ -898,8 +897,7 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
     EXPECT_EQ(count(log, "result: success"), 2u);
 
     const std::string big(70 * 1024, 'x');
-    ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
-              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}).ok());
     run_program();
     EXPECT_EQ(test::read_text(log_path + ".1"), big);
     log = test::read_text(log_path).value_or("");
@@ -908,12 +906,11 @@ TEST_F(PipelineTest, DiagnosticLogIsAppendedAndKeptSmall) {
 
     // A folder in the previous part's place cannot be replaced: the log starts
     // over instead of growing, and the folder stays as it was.
-    ASSERT_TRUE(win::delete_file(log_path + ".1"));
-    ASSERT_EQ(win::create_folder_chain(log_path + ".1\\kept"), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::delete_file(log_path + ".1").ok());
+    ASSERT_TRUE(win::create_folder_chain(log_path + ".1\\kept").ok());
     for (int start = 0; start < 2; ++start) {
         SCOPED_TRACE(start);
-        ASSERT_EQ(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}),
-                  static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(win::write_file(log_path, std::span{reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}).ok());
         run_program();
         log = test::read_text(log_path).value_or("");
         EXPECT_LT(log.size(), 4096u);
@@ -969,7 +966,7 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
             for (std::size_t i = 0; i < 8 && i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(*c.recorded >> (8 * i));
             test::write_raw(launcher_key(), "Serial", REG_QWORD, data);
         }
-        win::delete_file(folder_.file("setup.log"));
+        test::remove_if_present(folder_.file("setup.log"));
         install(v1_);
         std::string manifest = test::manifest_for(v2_, "1.1.0");
         if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");

@@ -44,8 +44,8 @@ Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); 
 Bytes file_bytes(const std::string& path) { return win::read_file(path).value_or(Bytes{}); }
 
 bool put_file(const std::string& path, const Bytes& bytes) {
-    win::create_folder_chain(parent_folder(path));
-    return win::write_file(path, bytes) == ERROR_SUCCESS;
+    EXPECT_TRUE(win::create_folder_chain(parent_folder(path)).ok());
+    return win::write_file(path, bytes).ok();
 }
 
 // Receives the status updates in place of the progress window.
@@ -124,9 +124,11 @@ TEST_F(PlacementTest, AppThatDoesNotCloseKeepsItsExecutable) {
                              dev_class);
     ASSERT_TRUE(app);
 
-    const Result result = install_executable(stage(new_bytes_), {.attempts = 3, .wait_ms = 100, .pause_ms = 10});
+    const PlacementResult result =
+        install_executable(stage(new_bytes_), {.attempts = 3, .wait_ms = 100, .pause_ms = 10});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), refused_text);
+    EXPECT_EQ(result.kind(), PlacementFailure::still_running);
     EXPECT_FALSE(win::path_exists(staged_));
     EXPECT_EQ(file_bytes(installed_), old_bytes_);
     EXPECT_TRUE(app->running());
@@ -146,10 +148,11 @@ TEST_F(PlacementTest, HeldExecutableFailsAfterEveryAttempt) {
 
     // Twenty attempts cost twenty pauses; fewer would show as a shorter run.
     const DWORD start = GetTickCount();
-    const Result result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 20});
+    const PlacementResult result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 20});
     const DWORD elapsed = GetTickCount() - start;
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error(), not_replaced_text);
+    EXPECT_EQ(result.kind(), PlacementFailure::not_replaced);
     EXPECT_GE(elapsed, 20u * 10u);
     EXPECT_EQ(file_bytes(staged_), new_bytes_);
     EXPECT_EQ(file_bytes(installed_), old_bytes_);
@@ -164,7 +167,7 @@ TEST_F(PlacementTest, SwapSucceedsOnceTheHolderLetsGo) {
         held.reset();
     }};
 
-    const Result result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 50});
+    const PlacementResult result = install_executable(stage(new_bytes_), quick_close, {.attempts = 20, .pause_ms = 50});
     release.join();
     EXPECT_TRUE(result.ok());
     EXPECT_EQ(file_bytes(installed_), new_bytes_);
@@ -211,7 +214,10 @@ TEST_F(PlacementTest, FailedSwapPutsTheOldExecutableBack) {
     ASSERT_TRUE(old_held);
     ASSERT_TRUE(new_held);
 
-    EXPECT_FALSE(swap_in(staged_, installed_, backup_exe_path(), {.attempts = 3, .pause_ms = 10}));
+    const OsResult swapped = swap_in(staged_, installed_, backup_exe_path(), {.attempts = 3, .pause_ms = 10});
+    ASSERT_FALSE(swapped.ok());
+    // The system's reason, for the log: the file is in use.
+    EXPECT_TRUE(swapped.kind() == ERROR_SHARING_VIOLATION || swapped.kind() == ERROR_ACCESS_DENIED) << swapped.error();
     EXPECT_EQ(file_bytes(installed_), old_bytes_);
     EXPECT_EQ(file_bytes(staged_), new_bytes_);
     EXPECT_FALSE(win::path_exists(backup_exe_path()));
@@ -266,7 +272,7 @@ TEST_F(PlacementTest, RecoveryPutsTheExecutableBackAndRemovesOwnLeftovers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         win::delete_tree(install_dir());
-        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
         for (const auto& [name, bytes] : c.before) ASSERT_TRUE(put_file(path_join(install_dir(), name), bytes));
 
         recover_interrupted_run();
@@ -331,7 +337,7 @@ TEST_F(PlacementTest, SetupCopyIsRefreshedOnlyWhenItDiffers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         win::delete_tree(install_dir());
-        ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
         std::uint64_t written_before = 0;
         if (c.before) {
             ASSERT_TRUE(put_file(copy, *c.before));
@@ -351,7 +357,7 @@ TEST_F(PlacementTest, SetupCopyIsRefreshedOnlyWhenItDiffers) {
 }
 
 TEST_F(PlacementTest, SetupCopyIsTheRunningProgram) {
-    ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
     wchar_t own[MAX_PATH];
     ASSERT_NE(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
     place_setup_copy();
@@ -361,7 +367,7 @@ TEST_F(PlacementTest, SetupCopyIsTheRunningProgram) {
 }
 
 TEST_F(PlacementTest, VersionFileHoldsExactlyTheVersionText) {
-    ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
     ASSERT_TRUE(put_file(version_file_path(), bytes_of("0.9.0-a-much-longer-earlier-version\r\n")));
     const std::string version = "2.0.0-\xC3\x9F\xE2\x9C\x93";  // 2.0.0-ß✓
     write_version_file(version);

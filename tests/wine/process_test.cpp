@@ -141,7 +141,7 @@ TEST(SetupProcess, UninstallArgumentTable) {
 TEST(SetupProcess, UninstallWaitsForAnInstallAndOtherwiseChangesNothing) {
     TestFolder first{"process-guard"}, other{"process-guard-uninstall"};
     const std::string planted = other.file("Programs\\Virelo\\Virelo.exe");
-    ASSERT_EQ(win::create_folder_chain(other.file("Programs\\Virelo")), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(win::create_folder_chain(other.file("Programs\\Virelo")).ok());
     ASSERT_TRUE(write_text(planted, "installed"));
     {
         auto child = start_program(setup_exe(), test_mode_run(first.path(), {"--site", unreachable_site}));
@@ -158,7 +158,7 @@ TEST(SetupProcess, UninstallWaitsForAnInstallAndOtherwiseChangesNothing) {
                   "when that has finished.");
         EXPECT_EQ(read_text(planted), "installed");
     }
-    ASSERT_TRUE(win::delete_file(other.file("setup-error.txt")));
+    ASSERT_TRUE(win::delete_file(other.file("setup-error.txt")).ok());
     const RunResult result = run_program(setup_exe(), test_mode_run(other.path(), {"--uninstall"}));
     EXPECT_FALSE(result.timed_out);
     EXPECT_FALSE(file_exists(other.file("setup-error.txt")));
@@ -171,7 +171,7 @@ TEST(SetupProcess, SuccessLeavesAnEarlierReportInPlace) {
     TestFolder folder{"process-success"};
     ASSERT_TRUE(write_text(folder.file("setup-error.txt"), "earlier"));
     const std::string install = folder.file("Programs\\Virelo");
-    ASSERT_EQ(win::create_folder_chain(install), ERROR_SUCCESS);
+    ASSERT_TRUE(win::create_folder_chain(install).ok());
     ASSERT_TRUE(CopyFileW(win::to_wide(build_file("Virelo.exe")).c_str(),
                           win::to_wide(install + "\\Virelo.exe").c_str(), FALSE));
     const RunResult result = run_program(setup_exe(), test_mode_run(folder.path(), {"--site", unreachable_site}));

@@ -136,8 +136,8 @@ protected:
     std::string launch_record() const { return folder_.file("launches.txt"); }
 
     void install(std::span<const std::uint8_t> executable) {
-        ASSERT_EQ(win::create_folder_chain(install_dir()), ERROR_SUCCESS);
-        ASSERT_EQ(win::write_file(installed_exe_path(), executable), ERROR_SUCCESS);
+        ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
+        ASSERT_TRUE(win::write_file(installed_exe_path(), executable).ok());
     }
     void install_standin() {
         const auto standin = win::read_file(test::build_file("Virelo.exe"));
@@ -500,7 +500,7 @@ TEST_F(DownloadRelease, OnlyTheSignedBytesAreAcceptedAndARefusalLeavesNothing) {
             SCOPED_TRACE(std::string{c.name} + (folder_existed ? ", folder existed" : ", first install"));
             win::delete_tree(install_dir());
             if (folder_existed) {
-                ASSERT_EQ(win::create_folder_chain(install_dir()), static_cast<DWORD>(ERROR_SUCCESS));
+                ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
             }
             StatusRecorder status;
             ReleaseSite site;
@@ -516,10 +516,10 @@ TEST_F(DownloadRelease, OnlyTheSignedBytesAreAcceptedAndARefusalLeavesNothing) {
 
 TEST_F(DownloadRelease, StagedLeftoverIsOverwritten) {
     const test::Bytes executable = executable_of(100'000);
-    ASSERT_EQ(win::create_folder_chain(install_dir()), ERROR_SUCCESS);
+    ASSERT_TRUE(win::create_folder_chain(install_dir()).ok());
     test::Bytes leftover = executable;
     leftover.resize(executable.size() * 2, 0xAB);  // longer, so a missing truncation shows
-    ASSERT_EQ(win::write_file(staged_exe_path(), leftover), ERROR_SUCCESS);
+    ASSERT_TRUE(win::write_file(staged_exe_path(), leftover).ok());
     StatusRecorder status;
     ReleaseSite site;
     site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});
@@ -546,12 +546,12 @@ TEST_F(DownloadRelease, FileSystemFailuresCarryTheOsErrorDetail) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string programs = folder_.file("Programs");
-        win::delete_file(programs);
+        test::remove_if_present(programs);
         win::delete_tree(programs);
         const std::string blocker = folder_.file(c.blocker);
-        ASSERT_EQ(c.blocker_is_folder ? win::create_folder_chain(blocker)
-                                      : win::write_file(blocker, bytes_of("not a folder")),
-                  static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE((c.blocker_is_folder ? win::create_folder_chain(blocker)
+                                         : win::write_file(blocker, bytes_of("not a folder")))
+                        .ok());
         StatusRecorder status;
         ReleaseSite site;
         site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});

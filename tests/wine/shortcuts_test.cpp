@@ -58,8 +58,8 @@ TEST_F(ShortcutsTest, DesktopShortcutOnlyWithoutAStartMenuShortcut) {
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        win::delete_file(start_menu);
-        win::delete_file(desktop);
+        test::remove_if_present(start_menu);
+        test::remove_if_present(desktop);
         if (c.start_menu_before == State::user_file) {
             ASSERT_TRUE(test::write_text(start_menu, user_text));
         }

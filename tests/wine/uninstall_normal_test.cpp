@@ -147,8 +147,8 @@ protected:
         for (const auto& folder : {profile_.install_folder(), profile_.local_data(), profile_.roaming_data()}) {
             win::delete_tree(folder);
         }
-        win::delete_file(profile_.start_menu_link());
-        win::delete_file(profile_.desktop_link());
+        test::remove_if_present(profile_.start_menu_link());
+        test::remove_if_present(profile_.desktop_link());
         test::delete_key_tree("Software\\Virelo");
         test::delete_key_tree(uninstall_entry);
         for (const char* name : {"Virelo", "Other"}) {
@@ -167,7 +167,7 @@ protected:
         }
         for (const auto& file : {profile_.start_menu_link(), profile_.desktop_link(), profile_.local_data() + "\\cache",
                                  profile_.roaming_data() + "\\notes.txt"}) {
-            win::create_folder_chain(parent_folder(file));
+            EXPECT_TRUE(win::create_folder_chain(parent_folder(file)).ok());
             ASSERT_TRUE(test::write_text(file, "x"));
         }
         test::write_string(run, "Virelo", "\"" + profile_.install_folder() + "\\Virelo.exe\" --autostart");
@@ -296,7 +296,7 @@ TEST_F(UninstallNormalMode, RelativeNamesInTheCurrentFolderAreLeftAlone) {
     const std::vector<std::string> planted = {"Programs\\Virelo\\Virelo.exe", "Programs\\Virelo\\VireloSetup.exe",
                                               "Programs\\Virelo\\version.txt", "Virelo.lnk", "Virelo\\cache"};
     for (const auto& file : planted) {
-        win::create_folder_chain(parent_folder(current.file(file)));
+        EXPECT_TRUE(win::create_folder_chain(parent_folder(current.file(file))).ok());
         ASSERT_TRUE(test::write_text(current.file(file), "x"));
     }
     test::UnresolvableShellFolders no_shell_folders;

@@ -40,7 +40,7 @@ public:
                   local + "\\Virelo\\data.txt", special_folder(CSIDL_PROGRAMS) + "\\Virelo.lnk",
                   special_folder(CSIDL_DESKTOPDIRECTORY) + "\\Virelo.lnk"};
         for (const auto& file : files_) {
-            win::create_folder_chain(parent_folder(file));
+            EXPECT_TRUE(win::create_folder_chain(parent_folder(file)).ok());
             test::write_text(file, "real");
         }
         test::write_string(run_key, "Virelo", "\"real\" --autostart");
@@ -49,7 +49,7 @@ public:
         at_start_ = state();
     }
     ~RealInstallation() {
-        for (const auto& file : files_) win::delete_file(file);
+        for (const auto& file : files_) test::remove_if_present(file);
         const std::string local = win::env_text("LOCALAPPDATA");
         win::delete_tree(local + "\\Programs\\Virelo");
         win::delete_tree(local + "\\Virelo");
@@ -172,7 +172,7 @@ TEST(UninstallTestMode, RemovesAFolderWhosePathCmdWouldExpandAndRunsNoDecoy) {
     for (const char* name : {"Virelo.exe", "version.txt", "data\\notes.txt", "data (old)\\%OS%.txt"}) {
         ASSERT_TRUE(test::copy_file_to(test::standin_exe(), folder + "\\" + name));
     }
-    win::create_folder_chain(parent_folder(decoy_file));
+    EXPECT_TRUE(win::create_folder_chain(parent_folder(decoy_file)).ok());
     ASSERT_TRUE(test::write_text(decoy_file, "decoy"));
     // Decoys that record their start: beside the program that uninstalls, in
     // its current folder, and in the command's (the install folder's parent).
@@ -242,7 +242,7 @@ TEST(FolderContents, DeletesEverythingButWhatIsInUse) {
     for (const char* name : {"a.txt", "read-only.txt", "sub\\b.txt", "sub\\deeper\\c.txt", "empty\\", "held.txt",
                              "VireloSetup.exe"}) {
         const std::string path = folder + "\\" + name;
-        win::create_folder_chain(parent_folder(path));
+        EXPECT_TRUE(win::create_folder_chain(parent_folder(path)).ok());
         if (!path.ends_with('\\')) {
             ASSERT_TRUE(test::write_text(path, name));
         }
@@ -377,7 +377,7 @@ TEST(UninstallLinks, RemovesTheFolderButNothingALinkPointsTo) {
     ASSERT_EQ(test::read_text(folder + "\\sub\\file link"), "precious\n") << "the fixture has no file link";
     ASSERT_TRUE(test::copy_file_to(test::setup_exe(), folder + "\\VireloSetup.exe"));
     for (const char* name : {"Virelo.exe", "version.txt", "sub\\plain.txt", "sub\\deeper\\plain.txt"}) {
-        win::create_folder_chain(parent_folder(folder + "\\" + name));
+        EXPECT_TRUE(win::create_folder_chain(parent_folder(folder + "\\" + name)).ok());
         ASSERT_TRUE(test::write_text(folder + "\\" + name, name));
     }
 

@@ -32,60 +32,60 @@ std::optional<std::vector<std::uint8_t>> read_file(std::string_view path) {
     return bytes;
 }
 
-DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+OsResult write_file(std::string_view path, std::span<const std::uint8_t> bytes) {
     unique_file file{CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (!file) return GetLastError();
+    if (!file) return os_result(GetLastError());
     std::size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) return os_result(GetLastError());
         done += written;
     }
     // Without it, a power cut after a later rename could leave the new name
     // with zeroed or missing data: the rename may reach the disk first.
-    if (!FlushFileBuffers(file.get())) return GetLastError();
-    return ERROR_SUCCESS;
+    if (!FlushFileBuffers(file.get())) return os_result(GetLastError());
+    return OsResult::success();
 }
 
-DWORD rename_durably(std::string_view from, std::string_view to, ExistingTarget existing) {
+OsResult rename_durably(std::string_view from, std::string_view to, ExistingTarget existing) {
     const DWORD flags =
         MOVEFILE_WRITE_THROUGH | (existing == ExistingTarget::replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), flags)) return GetLastError();
-    return ERROR_SUCCESS;
+    if (!MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), flags)) return os_result(GetLastError());
+    return OsResult::success();
 }
 
 std::string temporary_path(std::string_view path) { return std::string{path} + ".new"; }
 
-DWORD stage_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+OsResult stage_file(std::string_view path, std::span<const std::uint8_t> bytes) {
     const std::string temporary = temporary_path(path);
-    const DWORD error = write_file(temporary, bytes);
-    if (error != ERROR_SUCCESS) delete_file(temporary);
-    return error;
+    OsResult written = write_file(temporary, bytes);
+    if (!written) already_failed(delete_file(temporary));
+    return written;
 }
 
-DWORD commit_staged_file(std::string_view path) {
+OsResult commit_staged_file(std::string_view path) {
     const std::string temporary = temporary_path(path);
-    const DWORD error = rename_durably(temporary, path);
-    if (error != ERROR_SUCCESS) delete_file(temporary);
-    return error;
+    OsResult renamed = rename_durably(temporary, path);
+    if (!renamed) already_failed(delete_file(temporary));
+    return renamed;
 }
 
-DWORD flush_file(std::string_view path) {
+OsResult flush_file(std::string_view path) {
     const unique_file file{CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (!file) return GetLastError();
-    return FlushFileBuffers(file.get()) ? ERROR_SUCCESS : GetLastError();
+    if (!file) return os_result(GetLastError());
+    return FlushFileBuffers(file.get()) ? OsResult::success() : os_result(GetLastError());
 }
 
-DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes) {
-    const DWORD error = stage_file(path, bytes);
-    return error != ERROR_SUCCESS ? error : commit_staged_file(path);
+OsResult replace_file(std::string_view path, std::span<const std::uint8_t> bytes) {
+    OsResult staged = stage_file(path, bytes);
+    return staged ? commit_staged_file(path) : staged;
 }
 
-DWORD create_folder_chain(std::string_view path) {
-    if (path.empty()) return ERROR_SUCCESS;  // the current folder
+OsResult create_folder_chain(std::string_view path) {
+    if (path.empty()) return OsResult::success();  // the current folder
     const std::wstring wide = to_wide(path);
     // Walk the prefixes that end at a separator, then the whole path. The root
     // of "C:\" or of a UNC share is never created, only what lies below it.
@@ -95,15 +95,15 @@ DWORD create_folder_chain(std::string_view path) {
         if (prefix.back() == L':') continue;
         const DWORD attributes = GetFileAttributesW(prefix.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
-            if (i == wide.size() && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_ALREADY_EXISTS;
+            if (i == wide.size() && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return os_result(ERROR_ALREADY_EXISTS);
             continue;
         }
         if (!CreateDirectoryW(prefix.c_str(), nullptr)) {
             const DWORD error = GetLastError();
-            if (error != ERROR_ALREADY_EXISTS) return error;
+            if (error != ERROR_ALREADY_EXISTS) return os_result(error);
         }
     }
-    return ERROR_SUCCESS;
+    return OsResult::success();
 }
 
 std::wstring final_path_of(HANDLE handle) {
@@ -165,10 +165,12 @@ bool delete_read_only_entry(const std::wstring& path) {
 
 }  // namespace
 
-bool delete_file(std::string_view path) {
+OsResult delete_file(std::string_view path) {
     const std::wstring wide = to_wide(path);
-    if (DeleteFileW(wide.c_str())) return true;
-    return GetLastError() == ERROR_ACCESS_DENIED && delete_read_only_entry(wide);
+    if (DeleteFileW(wide.c_str())) return OsResult::success();
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && delete_read_only_entry(wide)) return OsResult::success();
+    return os_result(error);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // Whole-file reads and writes and folder operations on UTF-8 paths. Failures
-// come back as the system's error code (ERROR_SUCCESS on success). Every
+// come back as an OsResult: the system's error code and its text. Every
 // write is flushed and every rename written through, so that what a run has
 // reported done survives a power cut.
 
@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/win/os_error.h"
+
 namespace virelo::win {
 
 // True when something (a file or a folder) exists at the path.
@@ -23,7 +25,7 @@ std::optional<std::vector<std::uint8_t>> read_file(std::string_view path);
 
 // Creates or truncates the file, writes all the bytes and flushes them to the
 // disk before it closes the file.
-DWORD write_file(std::string_view path, std::span<const std::uint8_t> bytes);
+OsResult write_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
 // What a rename does to a file that already has the new name.
 enum class ExistingTarget { replace, keep };
@@ -31,7 +33,7 @@ enum class ExistingTarget { replace, keep };
 // Renames `from` to `to` and returns once the rename itself is on the disk
 // (MOVEFILE_WRITE_THROUGH). An existing `to` is replaced in the same step, or
 // kept, which makes the rename fail.
-DWORD rename_durably(std::string_view from, std::string_view to,
+OsResult rename_durably(std::string_view from, std::string_view to,
                      ExistingTarget existing = ExistingTarget::replace);
 
 // The temporary name beside `path` under which a new version of it is
@@ -44,20 +46,20 @@ std::string temporary_path(std::string_view path);
 // and flushes them; commit_staged_file renames that file over `path`. At
 // every moment `path` holds either its old or its new content, complete. A
 // failed step removes the temporary file.
-DWORD stage_file(std::string_view path, std::span<const std::uint8_t> bytes);
-DWORD commit_staged_file(std::string_view path);
+OsResult stage_file(std::string_view path, std::span<const std::uint8_t> bytes);
+OsResult commit_staged_file(std::string_view path);
 
 // Flushes a file that another component wrote (a shell link) to the disk.
-DWORD flush_file(std::string_view path);
+OsResult flush_file(std::string_view path);
 
 // Both steps at once.
-DWORD replace_file(std::string_view path, std::span<const std::uint8_t> bytes);
+OsResult replace_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
 // Creates the folder and every missing parent; an existing folder is no error.
-DWORD create_folder_chain(std::string_view path);
+OsResult create_folder_chain(std::string_view path);
 
 // Deletes one file; clears a read-only attribute first.
-bool delete_file(std::string_view path);
+OsResult delete_file(std::string_view path);
 
 // The path the system gives for what the handle refers to, without "\\?\";
 // empty when it gives none.

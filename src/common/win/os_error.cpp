@@ -28,4 +28,8 @@ std::string os_error_detail(DWORD code) {
     return detail;
 }
 
+OsResult os_result(DWORD code) {
+    return code == ERROR_SUCCESS ? OsResult::success() : OsResult::failure(os_error_detail(code), code);
+}
+
 }  // namespace virelo

@@ -9,7 +9,8 @@
 namespace virelo::test {
 
 bool copy_file_to(const std::string& from, const std::string& to) {
-    win::create_folder_chain(parent_folder(to));
+    // The copy fails, and says so, when its folder could not be made.
+    if (!win::create_folder_chain(parent_folder(to))) return false;
     return CopyFileW(win::to_wide(from).c_str(), win::to_wide(to).c_str(), FALSE) != 0;
 }
 

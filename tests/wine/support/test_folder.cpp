@@ -1,5 +1,7 @@
 #include "support/test_folder.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <algorithm>
@@ -13,7 +15,7 @@ namespace virelo::test {
 
 TestFolder::TestFolder(std::string_view name) : path_{path_join("C:\\virelo-tests", name)} {
     win::delete_tree(path_);
-    win::create_folder_chain(path_);
+    EXPECT_TRUE(win::create_folder_chain(path_).ok());
 }
 
 TestFolder::~TestFolder() { win::delete_tree(path_); }
@@ -56,10 +58,16 @@ std::optional<std::string> read_text(const std::string& path) {
 }
 
 bool write_text(const std::string& path, std::string_view text) {
-    return win::write_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) == ERROR_SUCCESS;
+    return win::write_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok();
 }
 
 bool file_exists(const std::string& path) { return win::path_exists(path); }
+
+void remove_if_present(const std::string& path) {
+    if (!win::path_exists(path)) return;
+    const OsResult removed = win::delete_file(path);
+    EXPECT_TRUE(removed.ok()) << path << ": " << removed.error();
+}
 
 std::uint64_t last_write(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};

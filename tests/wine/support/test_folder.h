@@ -28,6 +28,9 @@ private:
 std::vector<std::string> list_files(const std::string& folder);
 
 std::optional<std::string> read_text(const std::string& path);
+
+// Deletes the file if there is one; a failure to delete fails the test.
+void remove_if_present(const std::string& path);
 bool write_text(const std::string& path, std::string_view text);
 bool file_exists(const std::string& path);
 
