@@ -76,8 +76,12 @@ private:
     void log_answer();
     Step abandon();
 
+    void log_if_abandoned(std::string_view how);
+
     std::unique_ptr<Transport> transport_;
     Peer peer_;
+    const bool tls_;
+    bool asked_ = false;  // a byte of a request has come
     State state_;
     Clock::time_point waiting_since_;
     Clock::time_point deadline_;
