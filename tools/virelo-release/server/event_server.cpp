@@ -243,6 +243,10 @@ void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, unsigne
     if (!mailbox_.oldest_waiting()) mailbox_.publish_oldest_waiting(connection->waiting_since());
     connections_.emplace(id, Entry{std::move(connection)});
     peak_connections_ = std::max(peak_connections_, connections_.size());
+    // A client's request (or ClientHello) has usually come with the
+    // connection: read it now, so under a flood of newcomers it does not wait
+    // in line until it is the longest-waiting connection and is evicted.
+    drive(id);
 }
 
 std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::longest_waiting() {
