@@ -46,7 +46,8 @@ private:
 
     void answer() {
         const bool keep_alive = request_.keep_alive();
-        const std::string name = file_for(request_.target());
+        const auto target = request_.target();
+        const std::string name = file_for(std::string_view{target.data(), target.size()});
         beast::error_code error;
         http::file_body::value_type file;
         if (!name.empty()) file.open((root_ + "/" + name).c_str(), beast::file_mode::scan, error);
