@@ -39,7 +39,7 @@ Connection::Step Connection::advance(const ServeContext& context) {
     for (;;) {
         Outcome outcome;
         switch (state_) {
-        case State::handshake: outcome = handshake(); break;
+        case State::handshake: outcome = handshake(context); break;
         case State::reading: outcome = read_head(context); break;
         case State::sending: outcome = send(context); break;
         case State::lingering: outcome = linger(context); break;
@@ -74,10 +74,14 @@ void Connection::expire(const ServeContext& context) {
     }
 }
 
-Connection::Outcome Connection::handshake() {
+Connection::Outcome Connection::handshake(const ServeContext& context) {
     const Io io = transport_->handshake();
     if (io.status == Io::done) {
+        // The wait for a request head starts now: a client that has just
+        // finished its handshake is not the one to make room. The deadline
+        // still counts from the connection's start.
         state_ = State::reading;
+        waiting_since_ = context.now;
         return std::nullopt;
     }
     if (io.status == Io::again) return Step::wait;

@@ -45,10 +45,12 @@ constexpr int accepts_per_turn = 4;
 constexpr int events_per_wait = 256;
 // What the log's reader may fall behind by before lines are dropped.
 constexpr std::size_t log_buffer_bytes = 256 * 1024;
-// After a burst of connections (2,000 slow TLS handshakes leave some 60 KiB
-// each behind in the allocator's arenas), the freed memory goes back to the
+// After a burst of connections (a thousand stalled TLS handshakes leave some
+// 50 MiB behind in the allocator's arenas), the freed memory goes back to the
 // system once this loop holds at most a quarter of its peak.
 constexpr std::size_t trim_after_connections = 64;
+// Connections looked at before one is evicted (see evictable).
+constexpr int looks_before_evicting = 3;
 
 class EventLoop {
 public:
@@ -78,6 +80,7 @@ private:
     void accept_clients();
     void admit(unique_fd socket, const sockaddr_storage& address, unsigned hops);
     std::unordered_map<std::uint64_t, Entry>::iterator longest_waiting();
+    std::unordered_map<std::uint64_t, Entry>::iterator evictable();
     LoopMailbox* mailbox_of_longest_waiting();
     void publish_longest_waiting();
     void refuse(int fd, const Peer& peer, ConnectionCounts::Admission verdict);
@@ -199,7 +202,7 @@ void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, unsigne
     Peer peer = describe_peer(address);
     auto verdict = counts_.admit(peer.limit_key);
     if (verdict == ConnectionCounts::Admission::server_full) {
-        const auto local = longest_waiting();
+        const auto local = evictable();
         LoopMailbox* other = hops < mailboxes_.size() ? mailbox_of_longest_waiting() : nullptr;
         if (other && (local == connections_.end() ||
                       *other->oldest_waiting() < local->second.connection->waiting_since())) {
@@ -259,6 +262,26 @@ std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::longest
         }
     }
     return oldest;
+}
+
+// The longest-waiting connection, once it has been seen to wait still: a
+// loop that runs behind its events may not yet have read the TLS handshake's
+// end or the request that a client has sent, and would evict a client that
+// no longer waits.
+std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::evictable() {
+    auto candidate = longest_waiting();
+    for (int look = 1; look < looks_before_evicting && candidate != connections_.end(); ++look) {
+        const std::uint64_t id = candidate->first;
+        const Clock::time_point since = candidate->second.connection->waiting_since();
+        drive(id);
+        const auto found = connections_.find(id);
+        if (found != connections_.end() && found->second.connection->awaits_request() &&
+            found->second.connection->waiting_since() == since) {
+            return found;
+        }
+        candidate = longest_waiting();
+    }
+    return candidate;
 }
 
 // Another loop's, as published at its last sweep.
