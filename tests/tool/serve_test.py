@@ -392,9 +392,9 @@ class EvictionTest(ServeFixture):
                             t.join(timeout=30)
                     self.assertEqual(statuses, [200] * 3 * parallel)
             # Slow connections made room, the longest-waiting first as far as
-            # each loop knows (the first 20 had waited 0.6 s before any
-            # other came) and were told 408 when part of their head had been
-            # read; none was refused with 503.
+            # each loop knows (so the first 20 are long gone, and at most 20
+            # are held), told 408 as part of their head had been read; none
+            # was refused with 503.
             told = [receive_all(sock, 0.2) for sock in slow]
             self.assertEqual({data[:12] for data, _ in told[:20]}, {b"HTTP/1.1 408"})
             self.assertEqual({data[:12] for data, _ in told} - {b"HTTP/1.1 408", b""}, set())
