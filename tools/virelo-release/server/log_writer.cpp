@@ -19,7 +19,7 @@ constexpr auto drain_time = 1s;
 constexpr int poll_interval_ms = 100;
 // Lines wait this long, or until this much has gathered, and go out
 // together: a line costs a loop no system call and no thread switch.
-constexpr auto gather_time = 50ms;
+constexpr auto gather_time = 10ms;
 constexpr std::size_t gather_bytes = 32 * 1024;
 
 std::uint64_t line_count(std::string_view text) {
