@@ -7,6 +7,7 @@ import json
 import os
 import re
 import select
+import signal
 import socket
 import ssl
 import subprocess
@@ -15,7 +16,7 @@ import time
 import unittest
 
 from release_tool_test import Server
-from tool_support import TempFolderTest, http_get, read, run_tool
+from tool_support import TOOL, TempFolderTest, http_get, read, run_tool
 
 MANIFEST = b"GET /api/release?f=manifest HTTP/1.1\r\nHost: t\r\n\r\n"
 
@@ -79,6 +80,37 @@ def answers(data, head_only=False):
     return found
 
 
+def pipelined(sock, request, count, batch=100):
+    """Sends `request` `count` times, `batch` at a time, and returns how many
+    answers came back complete (each read waits at most the socket's timeout)."""
+    data, answered = b"", 0
+    try:
+        while answered < count:
+            wanted = min(batch, count - answered)
+            sock.sendall(request * wanted)
+            for _ in range(wanted):
+                while True:
+                    end = data.find(b"\r\n\r\n")
+                    length = re.search(rb"(?i)content-length: (\d+)", data[:end]) if end >= 0 else None
+                    if length and len(data) >= end + 4 + int(length.group(1)):
+                        data = data[end + 4 + int(length.group(1)):]
+                        break
+                    chunk = sock.recv(1 << 20)
+                    if not chunk:
+                        return answered
+                    data += chunk
+                answered += 1
+    except OSError:
+        pass
+    return answered
+
+
+def dropped_counts(text):
+    """The figures of the log's notices about dropped lines."""
+    return [int(n) for n in re.findall(r"(?m)^\S+Z - (\d+) log lines dropped: the log's reader did not keep up$",
+                                       text)]
+
+
 def resident_kib(pid, field):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -106,6 +138,16 @@ class ServeFixture(TempFolderTest):
         while len(self.server.log_lines()) < count and time.monotonic() < deadline:
             time.sleep(0.02)
         return self.server.log_lines()
+
+
+    def wait_for_matches(self, pattern, count, seconds=5):
+        """The log lines matching `pattern`, once there are `count` (or the time is up)."""
+        deadline = time.monotonic() + seconds
+        while True:
+            found = [line for line in self.server.log_lines() if re.search(pattern, line)]
+            if len(found) >= count or time.monotonic() > deadline:
+                return found
+            time.sleep(0.02)
 
 
 class RefusalTest(ServeFixture):
@@ -293,6 +335,10 @@ class LimitTest(ServeFixture):
             data, closed = exchange(self.port, MANIFEST, source="127.0.0.2")
             self.assertTrue(closed)
             self.assertEqual(answers(data)[0][0], 503)
+            # The refusal is logged like any answer, with "-" for what was not read.
+            refusals = self.wait_for_matches(r" 503 ", 1)
+            self.assertEqual(len(refusals), 1, self.server.log_lines())
+            self.assertRegex(refusals[0], r"^\S+Z 127\.0\.0\.2:\d+ - - 503 %d$" % len(answers(data)[0][2]))
             self.assertEqual(answers(exchange(self.port, MANIFEST, quiet_seconds=1, source="127.0.0.3")[0])[0][0],
                              200)
             # With the server full, a new client takes the place of the
@@ -315,6 +361,101 @@ class LimitTest(ServeFixture):
                                       timeout=20)
                 self.assertEqual(done.returncode, 2)
                 self.assertOneErrorLine(done.stderr, "--max-per-client wants a whole number")
+
+
+class EvictionTest(ServeFixture):
+    extra = ("--max-connections", "20")
+
+    def test_newcomers_take_the_place_of_the_longest_waiting(self):
+        # Twice the cap in slow connections from four other addresses, each
+        # with part of a head, and ordinary GETs among them, some at once:
+        # every GET is answered and nobody is refused, the slow ones make room.
+        head = b"GET /manifest.json HTTP/1.1\r\nHost: t\r\nX-Slow: "
+        cases = [("one after another", 1), ("eight at once", 8)]
+        slow = []
+        try:
+            for name, parallel in cases:
+                with self.subTest(name):
+                    for i in range(40):
+                        sock = connect(self.port, f"127.0.0.{2 + i % 4}")
+                        sock.sendall(head)
+                        slow.append(sock)
+                    statuses = []
+
+                    def get():
+                        statuses.append(http_get(self.port, "/api/release?f=manifest")[0])
+
+                    for _ in range(3):
+                        threads = [threading.Thread(target=get) for _ in range(parallel)]
+                        for t in threads:
+                            t.start()
+                        for t in threads:
+                            t.join(timeout=30)
+                    self.assertEqual(statuses, [200] * 3 * parallel)
+            # Slow connections made room, the longest-waiting first as far as
+            # each loop knows (so the first 20 are long gone, and at most 20
+            # are held), told 408 as part of their head had been read; none
+            # was refused with 503.
+            told = [receive_all(sock, 0.2) for sock in slow]
+            self.assertEqual({data[:12] for data, _ in told[:20]}, {b"HTTP/1.1 408"})
+            self.assertEqual({data[:12] for data, _ in told} - {b"HTTP/1.1 408", b""}, set())
+            self.assertLessEqual(sum(not closed for _, closed in told), 20)
+            self.assertEqual([line for line in self.server.log_lines() if " 503 " in line], [])
+        finally:
+            for sock in slow:
+                sock.close()
+
+
+class StalledLogTest(TempFolderTest):
+    """A log reader that stops reading (a full stdout pipe) must not stall
+    the clients: lines are dropped and counted instead."""
+
+    def test_clients_are_answered_while_the_log_reader_stalls(self):
+        site = self.path("site")
+        self.publish_demo(site)
+        requests = 10_000
+        # Whether the reader comes back before serve stops: if it does, the
+        # log itself tells how many lines it lost; if not, stderr does at exit.
+        cases = [("the reader comes back", True), ("the reader never comes back", False)]
+        for name, comes_back in cases:
+            with self.subTest(name):
+                err_path = self.path(f"stalled-{comes_back}.err")
+                with open(err_path, "w") as err:
+                    process = subprocess.Popen([TOOL, "serve", "--root", site, "--listen", "127.0.0.1:0"],
+                                               stdout=subprocess.PIPE, stderr=err)
+                try:
+                    port = int(re.match(rb"listening on http://127\.0\.0\.1:(\d+)/\n",
+                                        process.stdout.readline()).group(1))
+                    with connect(port, timeout=10) as sock:
+                        self.assertEqual(pipelined(sock, MANIFEST, requests), requests)
+                    read_back = []
+                    if comes_back:
+                        reader = threading.Thread(target=lambda: read_back.append(process.stdout.read()))
+                        reader.start()
+                        self.assertEqual(http_get(port, "/api/release?f=manifest")[0], 200)
+                        requests += 1
+                    process.send_signal(signal.SIGTERM)
+                    self.assertEqual(process.wait(timeout=20), 0)
+                    if comes_back:
+                        reader.join(timeout=20)
+                        log = read_back[0].decode()
+                    else:
+                        log = process.stdout.read().decode()
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.wait()
+                    process.stdout.close()
+                logged = len(re.findall(r"(?m) GET /api/release\?f=manifest 200 \d+$", log))
+                in_log = dropped_counts(log)
+                at_exit = [int(n) for n in re.findall(r"virelo-release: (\d+) access log lines were dropped because "
+                                                      r"the log's reader did not keep up", read(err_path, "r"))]
+                # Every request is either logged or counted as dropped, once.
+                self.assertEqual(logged + sum(in_log) + sum(at_exit), requests, (logged, in_log, at_exit))
+                self.assertGreater(sum(in_log) + sum(at_exit), 0)
+                self.assertEqual((len(in_log) == 1, len(at_exit) == 1), (comes_back, not comes_back),
+                                 (in_log, at_exit))
+                requests = 10_000
 
 
 class CacheTest(ServeFixture):
@@ -451,37 +592,93 @@ class PrefixTest(TempFolderTest):
 
 
 class TlsTest(TempFolderTest):
-    def test_failed_handshakes_are_logged(self):
-        site = self.path("site")
-        self.publish_demo(site)
-        cert, key = self.path("cert.pem"), self.path("key.pem")
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.publish_demo(self.site)
+        self.cert, key = self.path("cert.pem"), self.path("key.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                         "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                        "-keyout", key, "-out", cert], check=True, capture_output=True)
-        server = Server(self, site, "--tls-cert", cert, "--tls-key", key)
-        try:
-            # A probe that sends nothing is no handshake; plain HTTP to the
-            # TLS port and a client that does not trust the certificate are.
+                        "-keyout", key, "-out", self.cert], check=True, capture_output=True)
+        self.tls_options = ("--tls-cert", self.cert, "--tls-key", key)
+
+    def handshake(self, port, context):
+        return context.wrap_socket(connect(port), server_hostname="127.0.0.1")
+
+    def test_failed_and_abandoned_handshakes_are_logged(self):
+        server = Server(self, self.site, *self.tls_options)
+        trusting = ssl.create_default_context(cafile=self.cert)
+        # Accepts any certificate, like a client that judges it only after
+        # the handshake and then hangs up without a word.
+        unchecking = ssl.create_default_context()
+        unchecking.check_hostname = False
+        unchecking.verify_mode = ssl.CERT_NONE
+
+        def probe():
             connect(server.port).close()
+
+        def plain_http():
             exchange(server.port, MANIFEST)
+
+        def untrusted():
             with self.assertRaises(ssl.SSLCertVerificationError):
-                with connect(server.port) as sock:
-                    ssl.create_default_context().wrap_socket(sock, server_hostname="127.0.0.1")
-            trusted = ssl.create_default_context(cafile=cert)
-            with connect(server.port) as sock:
-                with trusted.wrap_socket(sock, server_hostname="127.0.0.1") as tls:
-                    tls.sendall(MANIFEST.replace(b"HTTP/1.1\r\n", b"HTTP/1.1\r\nConnection: close\r\n"))
-                    self.assertEqual(answers(receive_all(tls, 10)[0])[0][0], 200)
-            deadline = time.monotonic() + 5
-            while len(server.log_lines()) < 3 and time.monotonic() < deadline:
-                time.sleep(0.02)
-            lines = server.log_lines()
-            self.assertEqual(len(lines), 3, lines)
-            pattern = r"^\S+Z 127\.0\.0\.1:\d+ TLS handshake failed: (.+)$"
-            self.assertRegex(lines[0], pattern)
-            self.assertRegex(lines[1], pattern)
-            self.assertRegex(re.match(pattern, lines[1]).group(1), "unknown ca")
-            self.assertRegex(lines[2], r" GET /api/release\?f=manifest 200 \d+$")
+                self.handshake(server.port, ssl.create_default_context())
+
+        def abandoned(reset):
+            tls = self.handshake(server.port, unchecking)
+            if reset:
+                tls.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+            tls.close()
+
+        def trusted():
+            with self.handshake(server.port, trusting) as tls:
+                tls.sendall(MANIFEST.replace(b"HTTP/1.1\r\n", b"HTTP/1.1\r\nConnection: close\r\n"))
+                self.assertEqual(answers(receive_all(tls, 10)[0])[0][0], 200)
+
+        failed = r"TLS handshake failed: (.+)"
+        abandoned_line = r"TLS handshake abandoned by the client: (.+)"
+        cases = [
+            # A probe that sends nothing is no handshake.
+            ("a probe", probe, None, None),
+            ("plain HTTP to the TLS port", plain_http, failed, "http request"),
+            ("a client that does not trust the certificate", untrusted, failed, "unknown ca"),
+            ("closed after the handshake, without a request", lambda: abandoned(False), abandoned_line, "."),
+            ("reset after the handshake, without a request", lambda: abandoned(True), abandoned_line, "reset"),
+            ("a request", trusted, r"GET /api/release\?f=manifest (200) \d+", "200"),
+        ]
+        try:
+            expected = 0
+            for name, client, pattern, reason in cases:
+                with self.subTest(name):
+                    client()
+                    if pattern:
+                        expected += 1
+                    deadline = time.monotonic() + 5
+                    while len(server.log_lines()) < expected and time.monotonic() < deadline:
+                        time.sleep(0.02)
+                    time.sleep(0.1)  # no second line comes
+                    lines = server.log_lines()
+                    self.assertEqual(len(lines), expected, lines)
+                    if pattern:
+                        match = re.match(r"^\S+Z 127\.0\.0\.1:\d+ " + pattern + "$", lines[-1])
+                        self.assertTrue(match, lines[-1])
+                        self.assertRegex(match.group(1), reason)
+        finally:
+            self.assertEqual(server.stop(), 0)
+
+    def test_refusals_are_logged(self):
+        # On TLS a refusal is a close before the handshake: nothing is said,
+        # but the log has it.
+        server = Server(self, self.site, *self.tls_options, "--max-per-client", "1")
+        try:
+            with self.handshake(server.port, ssl.create_default_context(cafile=self.cert)):
+                with self.assertRaises(OSError):
+                    self.handshake(server.port, ssl.create_default_context(cafile=self.cert)).close()
+                deadline = time.monotonic() + 5
+                while not server.log_lines() and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                self.assertEqual(len(server.log_lines()), 1, server.log_lines())
+                self.assertRegex(server.log_lines()[0], r"^\S+Z 127\.0\.0\.1:\d+ - - 503 0$")
         finally:
             self.assertEqual(server.stop(), 0)
 

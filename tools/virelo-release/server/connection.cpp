@@ -29,6 +29,7 @@ constexpr std::size_t idle_buffer_bytes = 4 * 1024;
 Connection::Connection(std::unique_ptr<Transport> transport, Peer peer, bool tls, const ServeContext& context)
     : transport_{std::move(transport)},
       peer_{std::move(peer)},
+      tls_{tls},
       state_{tls ? State::handshake : State::reading},
       waiting_since_{context.now},
       deadline_{context.now + context.settings.head_timeout} {}
@@ -38,7 +39,7 @@ Connection::Step Connection::advance(const ServeContext& context) {
     for (;;) {
         Outcome outcome;
         switch (state_) {
-        case State::handshake: outcome = handshake(); break;
+        case State::handshake: outcome = handshake(context); break;
         case State::reading: outcome = read_head(context); break;
         case State::sending: outcome = send(context); break;
         case State::lingering: outcome = linger(context); break;
@@ -53,7 +54,10 @@ void Connection::expire(const ServeContext& context) {
         if (transport_->heard_from_client()) log_tls_failure(peer_, "timed out");
         return;
     case State::reading:
-        if (received_.empty() && blank_bytes_ == 0) return;  // an idle connection
+        if (received_.empty() && blank_bytes_ == 0) {  // an idle connection
+            log_if_abandoned("no request in time");
+            return;
+        }
         // A head that did not arrive in time: say so once, without waiting
         // for the client to read it.
         start_answer(answer_error(408, "request timeout", true), {"-", "-"}, false, false, true, context);
@@ -70,10 +74,14 @@ void Connection::expire(const ServeContext& context) {
     }
 }
 
-Connection::Outcome Connection::handshake() {
+Connection::Outcome Connection::handshake(const ServeContext& context) {
     const Io io = transport_->handshake();
     if (io.status == Io::done) {
+        // The wait for a request head starts now: a client that has just
+        // finished its handshake is not the one to make room. The deadline
+        // still counts from the connection's start.
         state_ = State::reading;
+        waiting_since_ = context.now;
         return std::nullopt;
     }
     if (io.status == Io::again) return Step::wait;
@@ -102,7 +110,11 @@ Connection::Outcome Connection::read_head(const ServeContext& context) {
         const std::size_t room = std::min(sizeof buffer, limit - received_.size() - blank_bytes_);
         const Io io = transport_->read(buffer, room);
         if (io.status == Io::again) return Step::wait;
-        if (io.status != Io::done) return Step::close;  // the client left before asking anything
+        if (io.status != Io::done) {  // the client left before asking anything
+            log_if_abandoned(io.status == Io::closed ? "closed without a request" : transport_->failure_reason());
+            return Step::close;
+        }
+        asked_ = true;
         received_.append(buffer, io.bytes);
     }
 }
@@ -237,6 +249,13 @@ Connection::Outcome Connection::linger(const ServeContext& context) {
         discarded_ += io.bytes;
         if (discarded_ >= context.settings.linger_bytes) return Step::close;
     }
+}
+
+// A client that rejects the certificate only after the handshake (a Wine
+// client, `verify` without --ca-file) completes it, sends no alert and hangs
+// up: the only sign is a TLS connection that never asks anything.
+void Connection::log_if_abandoned(std::string_view how) {
+    if (tls_ && !asked_) log_tls_abandoned(peer_, how);
 }
 
 void Connection::log_answer() {

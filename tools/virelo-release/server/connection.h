@@ -48,8 +48,10 @@ public:
     void expire(const ServeContext& context);
 
     Clock::time_point deadline() const { return deadline_; }
-    // Waiting for a request (or a TLS handshake), and since when: the
-    // connections that make room when the server is full, longest first.
+    // Waiting for a request (or a TLS handshake), and since when (the
+    // connection's start, the end of its TLS handshake or of its previous
+    // answer): the connections that make room when the server is full,
+    // longest first.
     bool awaits_request() const { return state_ == State::handshake || state_ == State::reading; }
     Clock::time_point waiting_since() const { return waiting_since_; }
 
@@ -60,7 +62,7 @@ private:
     enum class State { handshake, reading, sending, lingering };
     // Each returns nothing when the state changed and the loop goes on.
     using Outcome = std::optional<Step>;
-    Outcome handshake();
+    Outcome handshake(const ServeContext& context);
     Outcome read_head(const ServeContext& context);
     Outcome begin_answer(std::size_t head_length, const ServeContext& context);
     Outcome send(const ServeContext& context);
@@ -76,8 +78,12 @@ private:
     void log_answer();
     Step abandon();
 
+    void log_if_abandoned(std::string_view how);
+
     std::unique_ptr<Transport> transport_;
     Peer peer_;
+    const bool tls_;
+    bool asked_ = false;  // a byte of a request has come
     State state_;
     Clock::time_point waiting_since_;
     Clock::time_point deadline_;

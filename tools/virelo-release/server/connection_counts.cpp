@@ -17,6 +17,19 @@ ConnectionCounts::Admission ConnectionCounts::admit(const std::string& client) {
     return verdict;
 }
 
+ConnectionCounts::Admission ConnectionCounts::take_place_of(const std::string& leaving, const std::string& client) {
+    const std::lock_guard lock{mutex_};
+    const auto left = per_client_.find(leaving);
+    if (left == per_client_.end()) return Admission::server_full;
+    if (leaving == client) return Admission::admitted;
+    if (const auto found = per_client_.find(client); found != per_client_.end() && found->second >= max_per_client_) {
+        return Admission::client_full;
+    }
+    if (--left->second == 0) per_client_.erase(left);
+    ++per_client_[client];
+    return Admission::admitted;
+}
+
 void ConnectionCounts::release(const std::string& client) {
     const std::lock_guard lock{mutex_};
     const auto found = per_client_.find(client);

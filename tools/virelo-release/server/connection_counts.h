@@ -18,6 +18,10 @@ public:
 
     // Counts the connection when admitted.
     Admission admit(const std::string& client);
+    // When the server is full: `client`'s new connection takes the place of
+    // one of `leaving`'s in the same step, so no other loop can take the
+    // place in between. `leaving` keeps its connection when refused.
+    Admission take_place_of(const std::string& leaving, const std::string& client);
     void release(const std::string& client);
 
 private:

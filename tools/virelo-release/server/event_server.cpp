@@ -1,5 +1,6 @@
 #include "server/event_server.h"
 
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "http/http_date.h"
+#include "server/access_log.h"
 #include "server/connection.h"
 #include "server/connection_counts.h"
 #include "server/loop_mailbox.h"
@@ -41,6 +43,14 @@ constexpr auto sweep_interval = 250ms;
 constexpr auto accept_pause = 100ms;
 constexpr int accepts_per_turn = 4;
 constexpr int events_per_wait = 256;
+// What the log's reader may fall behind by before lines are dropped.
+constexpr std::size_t log_buffer_bytes = 256 * 1024;
+// After a burst of connections (a thousand stalled TLS handshakes leave some
+// 50 MiB behind in the allocator's arenas), the freed memory goes back to the
+// system once this loop holds at most a quarter of its peak.
+constexpr std::size_t trim_after_connections = 64;
+// Connections looked at before one is evicted (see evictable).
+constexpr int looks_before_evicting = 3;
 
 class EventLoop {
 public:
@@ -68,13 +78,16 @@ private:
     bool watch(int fd, std::uint32_t events, std::uint64_t id, int operation = EPOLL_CTL_ADD);
     bool watch_listener();
     void accept_clients();
-    void admit(unique_fd socket, const sockaddr_storage& address, bool may_hand_over);
+    void admit(unique_fd socket, const sockaddr_storage& address, unsigned hops);
     std::unordered_map<std::uint64_t, Entry>::iterator longest_waiting();
+    std::unordered_map<std::uint64_t, Entry>::iterator evictable();
     LoopMailbox* mailbox_of_longest_waiting();
-    void refuse(int fd, ConnectionCounts::Admission verdict);
+    void publish_longest_waiting();
+    void refuse(int fd, const Peer& peer, ConnectionCounts::Admission verdict);
     void drive(std::uint64_t id);
-    void destroy(std::uint64_t id);
+    void destroy(std::uint64_t id, bool release_count = true);
     void sweep();
+    void return_freed_memory();
 
     int listener_;
     const SiteRoot& root_;
@@ -93,6 +106,7 @@ private:
     Clock::time_point accept_paused_until_{};
     std::time_t date_second_ = -1;
     std::string date_;
+    std::size_t peak_connections_ = 0;  // since memory was last returned
 };
 
 void EventLoop::tick_clock() {
@@ -135,7 +149,9 @@ Result EventLoop::run(int stop) {
             if (id == listener_id) {
                 accept_clients();
             } else if (id == mailbox_id) {
-                for (auto& handed : mailbox_.take()) admit(std::move(handed.socket), handed.address, false);
+                for (auto& handed : mailbox_.take()) {
+                    admit(std::move(handed.socket), handed.address, handed.hops);
+                }
             } else {
                 drive(id);
             }
@@ -162,7 +178,7 @@ void EventLoop::accept_clients() {
         const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            admit(unique_fd{fd}, address, true);
+            admit(unique_fd{fd}, address, 0);
             continue;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
@@ -180,27 +196,35 @@ void EventLoop::accept_clients() {
 // When the server is full, the connection that has waited longest for a
 // request head (an idle keep-alive connection or a slow one, never an answer
 // under way) makes room. If it belongs to another loop, the new connection is
-// handed to that loop, which decides again.
-void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, bool may_hand_over) {
+// handed to that loop, which decides again. What the loops publish may be
+// out of date by then, so a connection is handed on at most once per loop.
+void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, unsigned hops) {
     Peer peer = describe_peer(address);
     auto verdict = counts_.admit(peer.limit_key);
     if (verdict == ConnectionCounts::Admission::server_full) {
-        const auto local = longest_waiting();
-        LoopMailbox* other = may_hand_over ? mailbox_of_longest_waiting() : nullptr;
+        const auto local = evictable();
+        LoopMailbox* other = hops < mailboxes_.size() ? mailbox_of_longest_waiting() : nullptr;
         if (other && (local == connections_.end() ||
                       *other->oldest_waiting() < local->second.connection->waiting_since())) {
-            other->post({std::move(socket), address});
+            // Until this loop's next sweep the others would hand theirs here.
+            if (local == connections_.end()) mailbox_.publish_oldest_waiting(std::nullopt);
+            other->post({std::move(socket), address, hops + 1});
             return;
         }
         if (local != connections_.end()) {
-            const std::uint64_t id = local->first;
-            local->second.connection->expire(context());
-            destroy(id);
-            verdict = counts_.admit(peer.limit_key);
+            // The place changes hands under one lock: freed and taken again
+            // in two steps, another loop's newcomer could take it in between.
+            verdict = counts_.take_place_of(local->second.connection->peer().limit_key, peer.limit_key);
+            if (verdict == ConnectionCounts::Admission::admitted) {
+                const std::uint64_t id = local->first;
+                local->second.connection->expire(context());
+                destroy(id, false);
+            }
         }
+        publish_longest_waiting();
     }
     if (verdict != ConnectionCounts::Admission::admitted) {
-        refuse(socket.get(), verdict);
+        refuse(socket.get(), peer, verdict);
         return;
     }
     const int yes = 1;
@@ -218,7 +242,14 @@ void EventLoop::admit(unique_fd socket, const sockaddr_storage& address, bool ma
         return;
     }
     auto connection = std::make_unique<Connection>(std::move(transport), std::move(peer), tls_ != nullptr, context());
+    // A loop that published "nobody waits" must not be passed over until its next sweep.
+    if (!mailbox_.oldest_waiting()) mailbox_.publish_oldest_waiting(connection->waiting_since());
     connections_.emplace(id, Entry{std::move(connection)});
+    peak_connections_ = std::max(peak_connections_, connections_.size());
+    // A client's request (or ClientHello) has usually come with the
+    // connection: read it now, so under a flood of newcomers it does not wait
+    // in line until it is the longest-waiting connection and is evicted.
+    drive(id);
 }
 
 std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::longest_waiting() {
@@ -231,6 +262,26 @@ std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::longest
         }
     }
     return oldest;
+}
+
+// The longest-waiting connection, once it has been seen to wait still: a
+// loop that runs behind its events may not yet have read the TLS handshake's
+// end or the request that a client has sent, and would evict a client that
+// no longer waits.
+std::unordered_map<std::uint64_t, EventLoop::Entry>::iterator EventLoop::evictable() {
+    auto candidate = longest_waiting();
+    for (int look = 1; look < looks_before_evicting && candidate != connections_.end(); ++look) {
+        const std::uint64_t id = candidate->first;
+        const Clock::time_point since = candidate->second.connection->waiting_since();
+        drive(id);
+        const auto found = connections_.find(id);
+        if (found != connections_.end() && found->second.connection->awaits_request() &&
+            found->second.connection->waiting_since() == since) {
+            return found;
+        }
+        candidate = longest_waiting();
+    }
+    return candidate;
 }
 
 // Another loop's, as published at its last sweep.
@@ -246,9 +297,13 @@ LoopMailbox* EventLoop::mailbox_of_longest_waiting() {
 // A best-effort 503 before the close, on plain HTTP only: on TLS nothing can
 // be said before a handshake the server has no room for. What the client has
 // sent already is read away first, so the close is not a reset that could
-// destroy the answer on its way.
-void EventLoop::refuse(int fd, ConnectionCounts::Admission verdict) {
-    if (tls_) return;
+// destroy the answer on its way. Either way the refusal is logged, as 503
+// with the bytes said (none on TLS).
+void EventLoop::refuse(int fd, const Peer& peer, ConnectionCounts::Admission verdict) {
+    if (tls_) {
+        log_request(peer, "-", "-", 503, 0);
+        return;
+    }
     char discard[4096];
     int reads = 0;
     while (reads++ < 4 && ::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) continue;
@@ -258,7 +313,9 @@ void EventLoop::refuse(int fd, ConnectionCounts::Admission verdict) {
     const std::string answer = "HTTP/1.1 503 Service Unavailable\r\nDate: " + date_ +
                                "\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Length: " +
                                std::to_string(body.size()) + "\r\nRetry-After: 10\r\nConnection: close\r\n\r\n" + body;
-    ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent = ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const std::size_t head_bytes = answer.size() - body.size();
+    log_request(peer, "-", "-", 503, sent > 0 && static_cast<std::size_t>(sent) > head_bytes ? sent - head_bytes : 0);
 }
 
 void EventLoop::drive(std::uint64_t id) {
@@ -279,10 +336,11 @@ void EventLoop::drive(std::uint64_t id) {
     }
 }
 
-void EventLoop::destroy(std::uint64_t id) {
+// Without `release_count` when a newcomer has taken the connection's place.
+void EventLoop::destroy(std::uint64_t id, bool release_count) {
     const auto found = connections_.find(id);
     if (found == connections_.end()) return;
-    counts_.release(found->second.connection->peer().limit_key);
+    if (release_count) counts_.release(found->second.connection->peer().limit_key);
     connections_.erase(found);  // closes the socket, which also leaves the epoll set
 }
 
@@ -296,10 +354,25 @@ void EventLoop::sweep() {
         destroy(id);
     }
     if (accept_paused_ && now_ >= accept_paused_until_ && watch_listener()) accept_paused_ = false;
+    return_freed_memory();
+    publish_longest_waiting();
+}
+
+// At every sweep, and at once after this loop made room.
+void EventLoop::publish_longest_waiting() {
     const auto oldest = longest_waiting();
     mailbox_.publish_oldest_waiting(oldest == connections_.end()
                                         ? std::nullopt
                                         : std::optional{oldest->second.connection->waiting_since()});
+}
+
+// glibc keeps freed memory in its arenas for reuse; after a burst, most of
+// it would stay resident for good.
+void EventLoop::return_freed_memory() {
+    if (peak_connections_ >= trim_after_connections && connections_.size() <= peak_connections_ / 4) {
+        ::malloc_trim(0);
+        peak_connections_ = connections_.size();
+    }
 }
 
 // One loop per processor this process may run on, at most max_loops.
@@ -328,6 +401,8 @@ Result run_event_server(int listener, const SiteRoot& root, const TlsContext* tl
         if (!mailboxes.back()->valid()) return Result::failure(std::string{"cannot start: "} + std::strerror(errno));
     }
     std::vector<Result> results(count, Result::success());
+    // Lives until every loop has ended, so their last lines reach the log.
+    const LogThroughWriter log{STDOUT_FILENO, log_buffer_bytes};
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {

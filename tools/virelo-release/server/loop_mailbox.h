@@ -20,6 +20,7 @@ namespace virelo::tool {
 struct HandedConnection {
     unique_fd socket;
     sockaddr_storage address{};
+    unsigned hops = 0;  // how often it was handed on
 };
 
 class LoopMailbox {
