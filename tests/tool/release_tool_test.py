@@ -1,25 +1,21 @@
 """The publisher's tool end to end: keygen, publish, verify and serve."""
 
 import base64
-import concurrent.futures
 import gzip
 import hashlib
 import json
 import os
 import re
 import shutil
-import signal
-import ssl
 import stat
 import subprocess
-import sys
 import time
 import unittest
-import urllib.request
 
 from pe_builder import write_pe
-from tool_support import (DEMO_KEY, DEMO_PUB, TOOL, TempFolderTest, der_to_raw, free_port, http_get,
-                          last_line, listing, make_pe, openssl_sign, read, run_tool, sign_folder_with_openssl)
+from serve_support import Server
+from tool_support import (DEMO_KEY, DEMO_PUB, TempFolderTest, last_line, listing, make_pe, openssl_sign, read,
+                          run_tool, sign_folder_with_openssl)
 
 
 class KeygenTest(TempFolderTest):
@@ -710,206 +706,6 @@ class PublisherMistakesTest(TempFolderTest):
                                         "the folder that publish --out wrote")
         self.assertIn("has no manifest.json, so there is no release to serve; point --root at the folder that "
                       "publish --out wrote", read(server.err_path, "r"))
-
-
-class Server:
-    """`virelo-release serve` in the background, with its output collected."""
-
-    def __init__(self, test, root, *extra):
-        self.out_path = test.path(f"serve-{time.monotonic_ns()}.out")
-        self.err_path = self.out_path[:-4] + ".err"
-        self._out = open(self.out_path, "w")
-        self._err = open(self.err_path, "w")
-        self.process = subprocess.Popen([TOOL, "serve", "--root", root, "--listen", "127.0.0.1:0", *extra],
-                                        stdout=self._out, stderr=self._err)
-        deadline = time.monotonic() + 20
-        first = ""
-        while time.monotonic() < deadline and "\n" not in first:
-            if self.process.poll() is not None:
-                break
-            first = read(self.out_path, "r")
-            time.sleep(0.02)
-        match = re.match(r"listening on (https?)://127\.0\.0\.1:(\d+)(/\S*)\n", first)
-        if not match:
-            self.stop()
-            raise AssertionError(f"no listening line: {first!r} {read(self.err_path, 'r')!r}")
-        self.scheme, self.port, self.prefix = match.group(1), int(match.group(2)), match.group(3)
-
-    def log_lines(self):
-        return read(self.out_path, "r").splitlines()[1:]
-
-    def stop(self, sig=signal.SIGTERM):
-        if self.process.poll() is None:
-            self.process.send_signal(sig)
-        try:
-            code = self.process.wait(timeout=20)
-        finally:
-            if self.process.poll() is None:
-                self.process.kill()
-            self._out.close()
-            self._err.close()
-        return code
-
-
-class ServeTest(TempFolderTest):
-    def setUp(self):
-        super().setUp()
-        self.site = self.path("site")
-        self.exe = self.publish_demo(self.site, "5.0", "Virelo-5.0.exe", size=3 * 1024 * 1024 + 17)
-        self.server = Server(self, self.site)
-
-    def tearDown(self):
-        self.server.stop()
-        super().tearDown()
-
-    def get(self, target, method="GET"):
-        return http_get(self.server.port, target, method)
-
-    def test_release_api_and_static_files(self):
-        files = {name: read(os.path.join(self.site, name)) for name in ("manifest.json", "manifest.sig")}
-        cases = [
-            ("/api/release?f=manifest", files["manifest.json"], "application/json"),
-            ("/api/release?f=sig", files["manifest.sig"], "text/plain"),
-            ("/api/release?f=exe", self.exe, "application/vnd.microsoft.portable-executable"),
-            ("/manifest.json", files["manifest.json"], "application/json"),
-            ("/manifest.sig", files["manifest.sig"], "text/plain"),
-            ("/Virelo-5.0.exe", self.exe, "application/vnd.microsoft.portable-executable"),
-            ("/release.exe", self.exe, "application/vnd.microsoft.portable-executable"),
-        ]
-        compressed = json.loads(files["manifest.json"])["compressed"]["file"]
-        cases.append(("/" + compressed, read(os.path.join(self.site, compressed)), "application/gzip"))
-        for target, body, content_type in cases:
-            with self.subTest(target):
-                status, headers, received = self.get(target)
-                self.assertEqual(status, 200)
-                self.assertEqual(received, body)
-                self.assertEqual(headers["Content-Length"], str(len(body)))
-                self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
-                # Parts carry their content's digest in their names: cached for good.
-                immutable = target.endswith(".gz")
-                self.assertEqual(headers.get("Cache-Control") == "public, max-age=31536000, immutable", immutable,
-                                 headers)
-        status, headers, received = self.get("/manifest.json", "HEAD")
-        self.assertEqual((status, headers["Content-Length"], received), (200, str(len(files["manifest.json"])), b""))
-
-    def test_ranges(self):
-        size = len(self.exe)
-        cases = [
-            ("bytes=0-9", 206, self.exe[:10]),
-            ("bytes=100-", 206, self.exe[100:]),
-            ("bytes=-5", 206, self.exe[-5:]),
-            ("bytes=-99999999", 206, self.exe),
-            ("bytes=10-99999999", 206, self.exe[10:]),  # the end is cut to the file's
-            (f"bytes={size}-", 416, b""),
-            (f"bytes={size + 10}-{size + 20}", 416, b""),
-        ]
-        for value, status, body in cases:
-            with self.subTest(value):
-                got_status, headers, got_body = http_get(self.server.port, "/api/release?f=exe",
-                                                         headers=[("Range", value)])
-                self.assertEqual(got_status, status)
-                self.assertEqual(got_body, body)
-                self.assertEqual(headers["Content-Length"], str(len(body)))
-
-    def test_not_found(self):
-        self.plant_unservable_entries(self.site)
-        os.symlink(self.tmp, os.path.join(self.site, "up"))
-        os.symlink("manifest.json", os.path.join(self.site, "alias.json"))  # inside: allowed
-        targets = [
-            "/api/release?f=x", "/api/release", "/api/release?f=", "/api/release?f=manifest&f=sig",
-            "/api/release?F=manifest", "/api/release/?f=manifest", "/missing.exe", "/", "/sub", "/sub/",
-            "/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E/secret.txt",
-            "/..%2fsecret.txt", "/sub/..%2f..%2fsecret.txt", "//etc/passwd", "/etc/passwd", "/%2fetc/passwd",
-            "/escape.txt", "/up/secret.txt", "/.publish-abc/manifest.json", "/manifest.json%00",
-            "/manifest.json/", "/..\\secret.txt",
-        ]
-        for target in targets:
-            with self.subTest(target):
-                status, headers, body = self.get(target)
-                self.assertEqual(status, 404)
-                self.assertNotIn(b"outside the root", body)
-                self.assertEqual(headers["Content-Length"], str(len(body)))
-        self.assertEqual(self.get("/alias.json")[0], 200)
-
-    def test_exe_follows_the_current_manifest(self):
-        newer = self.publish_demo(self.site, "5.1", "Virelo-5.1.exe", seed=9)
-        self.assertEqual(self.get("/api/release?f=exe")[2], newer)
-        self.assertIn(b'"5.1"', self.get("/api/release?f=manifest")[2])
-        # A manifest that names a missing file gives 404, not the old file.
-        os.remove(os.path.join(self.site, "Virelo-5.1.exe"))
-        self.assertEqual(self.get("/api/release?f=exe")[0], 404)
-
-    def test_one_log_line_per_request(self):
-        targets = ["/api/release?f=manifest", "/api/release?f=exe", "/nothing", "/api/release?f=zz"]
-        for target in targets:
-            self.get(target)
-        deadline = time.monotonic() + 5
-        while len(self.server.log_lines()) < len(targets) and time.monotonic() < deadline:
-            time.sleep(0.02)
-        lines = self.server.log_lines()
-        self.assertEqual(len(lines), len(targets), lines)
-        pattern = r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1:\d+ GET (\S+) (\d{3}) (\d+)$"
-        # Each event loop writes its own lines, so two requests in a row may
-        # be logged in either order under load.
-        seen = {m.group(1): m.groups()[1:] for m in (re.match(pattern, line) for line in lines)}
-        self.assertEqual(seen["/api/release?f=manifest"][0], "200")
-        self.assertEqual(seen["/api/release?f=exe"], ("200", str(len(self.exe))))
-        self.assertEqual(seen["/nothing"][0], "404")
-        self.assertEqual(seen["/api/release?f=zz"][0], "404")
-
-    def test_many_clients_at_once(self):
-        def fetch(i):
-            target = "/api/release?f=exe" if i % 2 else "/manifest.json"
-            return target, self.get(target)
-
-        with concurrent.futures.ThreadPoolExecutor(max_workers=24) as pool:
-            results = list(pool.map(fetch, range(48)))
-        for target, (status, headers, body) in results:
-            self.assertEqual(status, 200, target)
-            self.assertEqual(headers["Content-Length"], str(len(body)))
-            if "exe" in target:
-                self.assertEqual(body, self.exe)
-
-    def test_stops_cleanly_on_sigint_and_sigterm(self):
-        self.assertEqual(self.server.stop(signal.SIGTERM), 0)
-        second = Server(self, self.site)
-        self.assertEqual(second.stop(signal.SIGINT), 0)
-
-    def test_port_in_use_and_missing_root(self):
-        code, stdout, stderr = run_tool("serve", "--root", self.site, "--listen", f"127.0.0.1:{self.server.port}")
-        self.assertNotEqual(code, 0)
-        self.assertEqual(stdout, "")
-        self.assertOneErrorLine(stderr, "cannot listen on 127.0.0.1:\\d+: Address already in use")
-        code, _, stderr = run_tool("serve", "--root", self.path("nowhere"), "--listen", "127.0.0.1:0")
-        self.assertNotEqual(code, 0)
-        self.assertOneErrorLine(stderr, "root folder .*nowhere")
-        for listen in ("127.0.0.1", "127.0.0.1:x", "127.0.0.1:70000", ":80"):
-            code, _, stderr = run_tool("serve", "--root", self.site, "--listen", listen)
-            self.assertNotEqual(code, 0)
-            self.assertOneErrorLine(stderr, "--listen wants HOST:PORT")
-
-    def test_https(self):
-        cert, key = self.path("cert.pem"), self.path("key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                        "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                        "-keyout", key, "-out", cert], check=True, capture_output=True)
-        server = Server(self, self.site, "--tls-cert", cert, "--tls-key", key)
-        try:
-            self.assertEqual(server.scheme, "https")
-            context = ssl.create_default_context(cafile=cert)
-            with urllib.request.urlopen(f"https://127.0.0.1:{server.port}/api/release?f=exe", context=context,
-                                        timeout=20) as response:
-                self.assertEqual(response.headers["Content-Length"], str(len(self.exe)))
-                self.assertEqual(response.read(), self.exe)
-        finally:
-            self.assertEqual(server.stop(), 0)
-        code, _, stderr = run_tool("serve", "--root", self.site, "--listen", "127.0.0.1:0", "--tls-cert", cert)
-        self.assertNotEqual(code, 0)
-        self.assertOneErrorLine(stderr, "go together")
-        code, _, stderr = run_tool("serve", "--root", self.site, "--listen", "127.0.0.1:0", "--tls-cert", cert,
-                                   "--tls-key", cert)
-        self.assertNotEqual(code, 0)
-        self.assertOneErrorLine(stderr, "cannot use TLS certificate")
 
 
 class UsageTest(TempFolderTest):

@@ -3,6 +3,7 @@ refuses from their head alone, bodies it never reads, heads that are too
 large or too slow, connection limits, cache headers and validators, and TLS
 handshakes that fail. Loopback only; every wait is bounded."""
 
+import concurrent.futures
 import json
 import os
 import re
@@ -14,109 +15,173 @@ import subprocess
 import threading
 import time
 import unittest
+import urllib.request
 
-from release_tool_test import Server
+from serve_support import (MANIFEST, Server, answers, connect, dropped_counts, exchange, keep_alive, pipelined,
+                           receive_all, resident_kib)
 from tool_support import TOOL, TempFolderTest, http_get, read, run_tool
 
-MANIFEST = b"GET /api/release?f=manifest HTTP/1.1\r\nHost: t\r\n\r\n"
 
 
-def connect(port, source="127.0.0.1", timeout=10):
-    return socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
+class ServeTest(TempFolderTest):
+    def setUp(self):
+        super().setUp()
+        self.site = self.path("site")
+        self.exe = self.publish_demo(self.site, "5.0", "Virelo-5.0.exe", size=3 * 1024 * 1024 + 17)
+        self.server = Server(self, self.site)
 
+    def tearDown(self):
+        self.server.stop()
+        super().tearDown()
 
-def receive_all(sock, quiet_seconds):
-    """Everything until the server closes (True) or is quiet for `quiet_seconds` (False)."""
-    sock.settimeout(quiet_seconds)
-    data = b""
-    while True:
+    def get(self, target, method="GET"):
+        return http_get(self.server.port, target, method)
+
+    def test_release_api_and_static_files(self):
+        files = {name: read(os.path.join(self.site, name)) for name in ("manifest.json", "manifest.sig")}
+        cases = [
+            ("/api/release?f=manifest", files["manifest.json"], "application/json"),
+            ("/api/release?f=sig", files["manifest.sig"], "text/plain"),
+            ("/api/release?f=exe", self.exe, "application/vnd.microsoft.portable-executable"),
+            ("/manifest.json", files["manifest.json"], "application/json"),
+            ("/manifest.sig", files["manifest.sig"], "text/plain"),
+            ("/Virelo-5.0.exe", self.exe, "application/vnd.microsoft.portable-executable"),
+            ("/release.exe", self.exe, "application/vnd.microsoft.portable-executable"),
+        ]
+        compressed = json.loads(files["manifest.json"])["compressed"]["file"]
+        cases.append(("/" + compressed, read(os.path.join(self.site, compressed)), "application/gzip"))
+        for target, body, content_type in cases:
+            with self.subTest(target):
+                status, headers, received = self.get(target)
+                self.assertEqual(status, 200)
+                self.assertEqual(received, body)
+                self.assertEqual(headers["Content-Length"], str(len(body)))
+                self.assertTrue(headers["Content-Type"].startswith(content_type), headers)
+                # Parts carry their content's digest in their names: cached for good.
+                immutable = target.endswith(".gz")
+                self.assertEqual(headers.get("Cache-Control") == "public, max-age=31536000, immutable", immutable,
+                                 headers)
+        status, headers, received = self.get("/manifest.json", "HEAD")
+        self.assertEqual((status, headers["Content-Length"], received), (200, str(len(files["manifest.json"])), b""))
+
+    def test_ranges(self):
+        size = len(self.exe)
+        cases = [
+            ("bytes=0-9", 206, self.exe[:10]),
+            ("bytes=100-", 206, self.exe[100:]),
+            ("bytes=-5", 206, self.exe[-5:]),
+            ("bytes=-99999999", 206, self.exe),
+            ("bytes=10-99999999", 206, self.exe[10:]),  # the end is cut to the file's
+            (f"bytes={size}-", 416, b""),
+            (f"bytes={size + 10}-{size + 20}", 416, b""),
+        ]
+        for value, status, body in cases:
+            with self.subTest(value):
+                got_status, headers, got_body = http_get(self.server.port, "/api/release?f=exe",
+                                                         headers=[("Range", value)])
+                self.assertEqual(got_status, status)
+                self.assertEqual(got_body, body)
+                self.assertEqual(headers["Content-Length"], str(len(body)))
+
+    def test_not_found(self):
+        self.plant_unservable_entries(self.site)
+        os.symlink(self.tmp, os.path.join(self.site, "up"))
+        os.symlink("manifest.json", os.path.join(self.site, "alias.json"))  # inside: allowed
+        targets = [
+            "/api/release?f=x", "/api/release", "/api/release?f=", "/api/release?f=manifest&f=sig",
+            "/api/release?F=manifest", "/api/release/?f=manifest", "/missing.exe", "/", "/sub", "/sub/",
+            "/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E/secret.txt",
+            "/..%2fsecret.txt", "/sub/..%2f..%2fsecret.txt", "//etc/passwd", "/etc/passwd", "/%2fetc/passwd",
+            "/escape.txt", "/up/secret.txt", "/.publish-abc/manifest.json", "/manifest.json%00",
+            "/manifest.json/", "/..\\secret.txt",
+        ]
+        for target in targets:
+            with self.subTest(target):
+                status, headers, body = self.get(target)
+                self.assertEqual(status, 404)
+                self.assertNotIn(b"outside the root", body)
+                self.assertEqual(headers["Content-Length"], str(len(body)))
+        self.assertEqual(self.get("/alias.json")[0], 200)
+
+    def test_exe_follows_the_current_manifest(self):
+        newer = self.publish_demo(self.site, "5.1", "Virelo-5.1.exe", seed=9)
+        self.assertEqual(self.get("/api/release?f=exe")[2], newer)
+        self.assertIn(b'"5.1"', self.get("/api/release?f=manifest")[2])
+        # A manifest that names a missing file gives 404, not the old file.
+        os.remove(os.path.join(self.site, "Virelo-5.1.exe"))
+        self.assertEqual(self.get("/api/release?f=exe")[0], 404)
+
+    def test_one_log_line_per_request(self):
+        targets = ["/api/release?f=manifest", "/api/release?f=exe", "/nothing", "/api/release?f=zz"]
+        for target in targets:
+            self.get(target)
+        deadline = time.monotonic() + 5
+        while len(self.server.log_lines()) < len(targets) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        lines = self.server.log_lines()
+        self.assertEqual(len(lines), len(targets), lines)
+        pattern = r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1:\d+ GET (\S+) (\d{3}) (\d+)$"
+        # Each event loop writes its own lines, so two requests in a row may
+        # be logged in either order under load.
+        seen = {m.group(1): m.groups()[1:] for m in (re.match(pattern, line) for line in lines)}
+        self.assertEqual(seen["/api/release?f=manifest"][0], "200")
+        self.assertEqual(seen["/api/release?f=exe"], ("200", str(len(self.exe))))
+        self.assertEqual(seen["/nothing"][0], "404")
+        self.assertEqual(seen["/api/release?f=zz"][0], "404")
+
+    def test_many_clients_at_once(self):
+        def fetch(i):
+            target = "/api/release?f=exe" if i % 2 else "/manifest.json"
+            return target, self.get(target)
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=24) as pool:
+            results = list(pool.map(fetch, range(48)))
+        for target, (status, headers, body) in results:
+            self.assertEqual(status, 200, target)
+            self.assertEqual(headers["Content-Length"], str(len(body)))
+            if "exe" in target:
+                self.assertEqual(body, self.exe)
+
+    def test_stops_cleanly_on_sigint_and_sigterm(self):
+        self.assertEqual(self.server.stop(signal.SIGTERM), 0)
+        second = Server(self, self.site)
+        self.assertEqual(second.stop(signal.SIGINT), 0)
+
+    def test_port_in_use_and_missing_root(self):
+        code, stdout, stderr = run_tool("serve", "--root", self.site, "--listen", f"127.0.0.1:{self.server.port}")
+        self.assertNotEqual(code, 0)
+        self.assertEqual(stdout, "")
+        self.assertOneErrorLine(stderr, "cannot listen on 127.0.0.1:\\d+: Address already in use")
+        code, _, stderr = run_tool("serve", "--root", self.path("nowhere"), "--listen", "127.0.0.1:0")
+        self.assertNotEqual(code, 0)
+        self.assertOneErrorLine(stderr, "root folder .*nowhere")
+        for listen in ("127.0.0.1", "127.0.0.1:x", "127.0.0.1:70000", ":80"):
+            code, _, stderr = run_tool("serve", "--root", self.site, "--listen", listen)
+            self.assertNotEqual(code, 0)
+            self.assertOneErrorLine(stderr, "--listen wants HOST:PORT")
+
+    def test_https(self):
+        cert, key = self.path("cert.pem"), self.path("key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        server = Server(self, self.site, "--tls-cert", cert, "--tls-key", key)
         try:
-            chunk = sock.recv(1 << 16)
-        except socket.timeout:
-            return data, False
-        except ConnectionResetError:
-            return data, True
-        if not chunk:
-            return data, True
-        data += chunk
-
-
-def keep_alive(port, source):
-    """A connection that has had one answer and waits for its next request."""
-    sock = connect(port, source)
-    sock.sendall(MANIFEST)
-    data = b""
-    while b"\r\n\r\n" not in data or len(answers(data)[0][2]) < int(answers(data)[0][1]["content-length"]):
-        chunk = sock.recv(1 << 16)
-        if not chunk:
-            raise AssertionError(f"closed after {data!r}")
-        data += chunk
-    assert answers(data)[0][0] == 200, data
-    return sock
-
-
-def exchange(port, data, quiet_seconds=10, source="127.0.0.1"):
-    with connect(port, source) as sock:
-        sock.sendall(data)
-        return receive_all(sock, quiet_seconds)
-
-
-def answers(data, head_only=False):
-    """[(status, {lower-case name: value}, body)] of the answers in a byte stream."""
-    found = []
-    while data:
-        head, separator, rest = data.partition(b"\r\n\r\n")
-        if not separator:
-            raise AssertionError(f"incomplete answer: {data[:200]!r}")
-        lines = head.decode("latin-1").split("\r\n")
-        status = int(lines[0].split(" ")[1])
-        headers = {}
-        for line in lines[1:]:
-            name, _, value = line.partition(":")
-            headers[name.strip().lower()] = value.strip()
-        length = 0 if head_only or status == 304 else int(headers.get("content-length", "0"))
-        found.append((status, headers, rest[:length]))
-        data = rest[length:]
-    return found
-
-
-def pipelined(sock, request, count, batch=100):
-    """Sends `request` `count` times, `batch` at a time, and returns how many
-    answers came back complete (each read waits at most the socket's timeout)."""
-    data, answered = b"", 0
-    try:
-        while answered < count:
-            wanted = min(batch, count - answered)
-            sock.sendall(request * wanted)
-            for _ in range(wanted):
-                while True:
-                    end = data.find(b"\r\n\r\n")
-                    length = re.search(rb"(?i)content-length: (\d+)", data[:end]) if end >= 0 else None
-                    if length and len(data) >= end + 4 + int(length.group(1)):
-                        data = data[end + 4 + int(length.group(1)):]
-                        break
-                    chunk = sock.recv(1 << 20)
-                    if not chunk:
-                        return answered
-                    data += chunk
-                answered += 1
-    except OSError:
-        pass
-    return answered
-
-
-def dropped_counts(text):
-    """The figures of the log's notices about dropped lines."""
-    return [int(n) for n in re.findall(r"(?m)^\S+Z - (\d+) log lines dropped: the log's reader did not keep up$",
-                                       text)]
-
-
-def resident_kib(pid, field):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise AssertionError(f"no {field} for {pid}")
+            self.assertEqual(server.scheme, "https")
+            context = ssl.create_default_context(cafile=cert)
+            with urllib.request.urlopen(f"https://127.0.0.1:{server.port}/api/release?f=exe", context=context,
+                                        timeout=20) as response:
+                self.assertEqual(response.headers["Content-Length"], str(len(self.exe)))
+                self.assertEqual(response.read(), self.exe)
+        finally:
+            self.assertEqual(server.stop(), 0)
+        code, _, stderr = run_tool("serve", "--root", self.site, "--listen", "127.0.0.1:0", "--tls-cert", cert)
+        self.assertNotEqual(code, 0)
+        self.assertOneErrorLine(stderr, "go together")
+        code, _, stderr = run_tool("serve", "--root", self.site, "--listen", "127.0.0.1:0", "--tls-cert", cert,
+                                   "--tls-key", cert)
+        self.assertNotEqual(code, 0)
+        self.assertOneErrorLine(stderr, "cannot use TLS certificate")
 
 
 class ServeFixture(TempFolderTest):

@@ -9,9 +9,10 @@ import re
 import subprocess
 import unittest
 
-import release_tool_test
 from pe_builder import write_pe
-from tool_support import DEMO_KEY, DEMO_PUB, TempFolderTest, free_port, last_line, read, run_tool
+from serve_support import Server
+from tool_support import (DEMO_KEY, DEMO_PUB, TempFolderTest, free_port, last_line, read, run_tool,
+                          sign_folder_with_openssl)
 
 
 class ServeVerifyTest(TempFolderTest):
@@ -22,7 +23,7 @@ class ServeVerifyTest(TempFolderTest):
         self.publish(self.root, "1.0", seed=1)
         self.publish(self.root, "1.1", seed=2)
         self.publish(os.path.join(self.root, "beta"), "2.0", seed=3)
-        self.server = release_tool_test.Server(self, self.root)
+        self.server = Server(self, self.root)
         self.addCleanup(self.server.stop)
 
     def publish(self, folder, version, seed):
@@ -75,7 +76,7 @@ class ServeVerifyTest(TempFolderTest):
             self.assertEqual(added, 1)
             with open(os.path.join(self.root, "manifest.json"), "w") as f:
                 f.write(manifest)
-            release_tool_test.sign_folder_with_openssl(self.root)
+            sign_folder_with_openssl(self.root)
 
         cases = [
             ("tampered manifest", lambda: rewrite("manifest.json", lambda d: d.replace(b'"1.1"', b'"1.2"')),
@@ -106,7 +107,7 @@ class ServeVerifyTest(TempFolderTest):
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
                         "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
                         "-keyout", key, "-out", cert], check=True, capture_output=True)
-        tls = release_tool_test.Server(self, self.root, "--tls-cert", cert, "--tls-key", key)
+        tls = Server(self, self.root, "--tls-cert", cert, "--tls-key", key)
         self.addCleanup(tls.stop)
         self.expect_fault("cannot reach https://.*certificate is not trusted; --ca-file FILE trusts a private CA",
                           scheme="https", port=tls.port)
