@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/win/failpoint.h"
+#include "common/win/os_error.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/diagnostic_log.h"
@@ -13,14 +14,17 @@ namespace virelo {
 namespace {
 
 // Opens (creating as needed) the key below HKEY_CURRENT_USER and sets one
-// value. Each value stands alone; nothing is reported.
+// value. Each value stands alone: a failure is logged and the run goes on.
 void set_value(std::string_view key, std::string_view name, DWORD type, const void* data, DWORD byte_count) {
     win::unique_hkey handle;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_WRITE, nullptr, handle.put(), nullptr) != ERROR_SUCCESS) {
-        return;
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, handle.put(), nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(handle.get(), win::to_wide(name).c_str(), 0, type, static_cast<const BYTE*>(data),
+                                byte_count);
     }
-    RegSetValueExW(handle.get(), win::to_wide(name).c_str(), 0, type, static_cast<const BYTE*>(data), byte_count);
+    log_ignored("writing the registry value " + std::string{key} + "\\" + std::string{name},
+                os_result(static_cast<DWORD>(status)));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "common/win/environment.h"
 #include "common/win/failpoint.h"
 #include "common/win/files.h"
+#include "common/win/os_error.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/diagnostic_log.h"
@@ -36,7 +37,16 @@ bool key_exists(std::string_view key) {
     return RegOpenKeyExW(HKEY_CURRENT_USER, win::to_wide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
 }
 
-void delete_key_tree(std::string_view key) { RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str()); }
+// A key that is already gone is no failure.
+OsResult registry_outcome(LSTATUS status) {
+    const bool absent = status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
+    return os_result(absent ? ERROR_SUCCESS : static_cast<DWORD>(status));
+}
+
+void delete_key_tree(std::string_view key) {
+    log_ignored("removing the registry key " + std::string{key},
+                registry_outcome(RegDeleteTreeW(HKEY_CURRENT_USER, win::to_wide(key).c_str())));
+}
 
 void close_legacy_app(const std::string& executable) {
     if (HWND window = FindWindowW(win::to_wide(legacy::window_class).c_str(), nullptr)) {
@@ -175,14 +185,17 @@ void carry_autostart_over() {
     DWORD size = 0;
     if (RegQueryValueExW(run.get(), legacy_value.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return;
     const std::wstring data = win::to_wide(legacy::autostart_command(installed_exe_path()));
-    if (RegSetValueExW(run.get(), win::to_wide(autostart_value).c_str(), 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(data.c_str()),
-                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+    const LSTATUS written = RegSetValueExW(run.get(), win::to_wide(autostart_value).c_str(), 0, REG_SZ,
+                                           reinterpret_cast<const BYTE*>(data.c_str()),
+                                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    if (written != ERROR_SUCCESS) {
+        log_ignored("carrying the start at sign-in over", registry_outcome(written));
         return;
     }
     RegFlushKey(run.get());
     VIRELO_FAILPOINT("migration.autostart_written");
-    RegDeleteValueW(run.get(), legacy_value.c_str());
+    log_ignored("removing the legacy start at sign-in",
+                registry_outcome(RegDeleteValueW(run.get(), legacy_value.c_str())));
 }
 
 void delete_file_in_profile(const std::string& path) {

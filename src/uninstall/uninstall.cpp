@@ -12,6 +12,7 @@
 #include "common/win/environment.h"
 #include "common/win/failpoint.h"
 #include "common/win/files.h"
+#include "common/win/os_error.h"
 #include "common/win/unique_resource.h"
 #include "common/win/wide.h"
 #include "foundation/diagnostic_log.h"
@@ -88,7 +89,10 @@ void delete_autostart_value() {
         ERROR_SUCCESS) {
         return;
     }
-    RegDeleteValueW(run.get(), win::to_wide(autostart_value).c_str());
+    const LSTATUS status = RegDeleteValueW(run.get(), win::to_wide(autostart_value).c_str());
+    if (status != ERROR_FILE_NOT_FOUND) {
+        log_ignored_if_logging("removing the start at sign-in", os_result(static_cast<DWORD>(status)));
+    }
 }
 
 // True when the key is gone afterwards.

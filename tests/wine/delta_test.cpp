@@ -28,6 +28,7 @@
 #include "release/release.h"
 #include "setup/pipeline.h"
 #include "support/http_server.h"
+#include "support/release_site.h"
 #include "support/scoped_variable.h"
 #include "support/test_folder.h"
 
@@ -48,39 +49,6 @@ std::string own_path() {
 }
 
 Bytes file_bytes(const std::string& path) { return win::read_file(path).value_or(Bytes{}); }
-
-// The published folder's files, served as static files and through the
-// release API; a row replaces or removes answers. Every target is recorded.
-class FolderSite {
-public:
-    explicit FolderSite(const std::string& folder) {
-        for (const auto& name : test::list_files(folder)) {
-            const Bytes bytes = file_bytes(folder + "\\" + name);
-            files_["/" + name] = std::string{bytes.begin(), bytes.end()};
-        }
-        files_["/api/release?f=manifest"] = files_["/manifest.json"];
-        files_["/api/release?f=sig"] = files_["/manifest.sig"];
-        files_["/api/release?f=exe"] = files_["/release.exe"];
-    }
-    std::string& body(const std::string& target) { return files_.at(target); }
-    void remove(const std::string& target) { files_.erase(target); }
-    std::string url() const { return server_.url(); }
-    std::vector<std::string> targets() const { return server_.targets(); }
-
-private:
-    void answer(const HttpRequest& request, HttpConnection& connection) {
-        std::optional<std::string> body;
-        {
-            std::lock_guard lock{mutex_};
-            if (auto it = files_.find(request.target); it != files_.end()) body = it->second;
-        }
-        connection.send(body ? test::http_response(200, *body) : test::http_response(404, "not found"));
-    }
-
-    std::mutex mutex_;
-    std::map<std::string, std::string> files_;
-    test::HttpServer server_{[this](const HttpRequest& r, HttpConnection& c) { answer(r, c); }};  // stops first
-};
 
 class DeltaUpdate : public ::testing::Test {
 protected:
@@ -105,7 +73,7 @@ protected:
     std::string delta_target() const { return "/" + release_->deltas[0].part.file; }
     std::string compressed_target() const { return "/" + release_->compressed->file; }
 
-    Result run(const FolderSite& site) {
+    Result run(const test::ReleaseSite& site) {
         end_processes_by_image_path(installed_exe_path());
         PipelineOptions options;
         options.args = {own_path(), "--site", site.url()};
@@ -140,7 +108,7 @@ TEST_F(DeltaUpdate, EachRouteFallsBackToTheNextAndOnlyTheLastOneFails) {
     struct Case {
         const char* name;
         Installed installed;
-        std::function<void(FolderSite&)> arrange;
+        std::function<void(test::ReleaseSite&)> arrange;
         std::vector<std::string> downloads;  // the executable's requests, in order: delta, gz, exe
         std::string log;                     // a line the log must hold
     };
@@ -149,20 +117,20 @@ TEST_F(DeltaUpdate, EachRouteFallsBackToTheNextAndOnlyTheLastOneFails) {
     const std::string exe = "/api/release?f=exe";
     const auto flip = [](std::string& body) { body[body.size() / 2] ^= 0x5a; };
     const Case cases[] = {
-        {"update through the delta", v1, [](FolderSite&) {}, {delta}, "download: the delta from the installed executable"},
-        {"an installed file the delta was not made for", v1_changed, [](FolderSite&) {}, {gz},
+        {"update through the delta", v1, [](test::ReleaseSite&) {}, {delta}, "download: the delta from the installed executable"},
+        {"an installed file the delta was not made for", v1_changed, [](test::ReleaseSite&) {}, {gz},
          "download: no delta starts from the installed executable"},
-        {"damaged delta", v1, [&](FolderSite& s) { flip(s.body(delta)); }, {delta, gz}, "failed (damaged"},
-        {"missing delta", v1, [&](FolderSite& s) { s.remove(delta); }, {delta, gz}, "failed (server replied 404)"},
-        {"oversized delta", v1, [&](FolderSite& s) { s.body(delta) += std::string(4096, 'x'); }, {delta, gz},
+        {"damaged delta", v1, [&](test::ReleaseSite& s) { s.edit(delta, flip); }, {delta, gz}, "failed (damaged"},
+        {"missing delta", v1, [&](test::ReleaseSite& s) { s.withdraw(delta); }, {delta, gz}, "failed (server replied 404)"},
+        {"oversized delta", v1, [&](test::ReleaseSite& s) { s.edit(delta, [](std::string& b) { b += std::string(4096, 'x'); }); }, {delta, gz},
          "failed (download interrupted)"},
         {"damaged delta and compressed copy", v1,
-         [&](FolderSite& s) {
-             flip(s.body(delta));
-             flip(s.body(gz));
+         [&](test::ReleaseSite& s) {
+             s.edit(delta, flip);
+             s.edit(gz, flip);
          },
          {delta, gz, exe}, "trying the whole executable"},
-        {"first install through the compressed copy", nothing, [](FolderSite&) {}, {gz},
+        {"first install through the compressed copy", nothing, [](test::ReleaseSite&) {}, {gz},
          "download: the compressed copy"},
     };
     for (const Case& c : cases) {
@@ -175,7 +143,7 @@ TEST_F(DeltaUpdate, EachRouteFallsBackToTheNextAndOnlyTheLastOneFails) {
         } else {
             install(c.installed == v1 ? v1_ : damaged(v1_));
         }
-        FolderSite site{folder_};
+        test::ReleaseSite site{folder_};
         c.arrange(site);
         const Result result = run(site);
         ASSERT_TRUE(result) << result.error() << "\n" << log_text();
@@ -194,20 +162,20 @@ TEST_F(DeltaUpdate, EachRouteFallsBackToTheNextAndOnlyTheLastOneFails) {
 
 TEST_F(DeltaUpdate, WhenEveryRouteFailsTheLastOnesErrorIsShownAndNothingIsStaged) {
     install(v1_);
-    FolderSite site{folder_};
-    site.body(delta_target())[10] ^= 1;
-    site.body(compressed_target())[20] ^= 1;
-    site.body("/api/release?f=exe")[30] ^= 1;
+    test::ReleaseSite site{folder_};
+    site.edit(delta_target(), [](std::string& b) { b[10] ^= 1; });
+    site.edit(compressed_target(), [](std::string& b) { b[20] ^= 1; });
+    site.edit("/api/release?f=exe", [](std::string& b) { b[30] ^= 1; });
     const Result result = run(site);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), mismatch_error);
     EXPECT_EQ(file_bytes(installed_exe_path()), v1_);
     EXPECT_FALSE(test::file_exists(staged_exe_path()));
 
-    FolderSite gone{folder_};
-    gone.remove(delta_target());
-    gone.remove(compressed_target());
-    gone.remove("/api/release?f=exe");
+    test::ReleaseSite gone{folder_};
+    gone.withdraw(delta_target());
+    gone.withdraw(compressed_target());
+    gone.withdraw("/api/release?f=exe");
     const Result missing = run(gone);
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error(), "Could not download Virelo (server replied 404).");

@@ -35,7 +35,9 @@
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/registry.h"
+#include "support/release_site.h"
 #include "support/shell_link.h"
+#include "support/status_recorder.h"
 #include "support/scoped_variable.h"
 #include "support/signing.h"
 #include "support/standin.h"
@@ -48,6 +50,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using test::HttpConnection;
 using test::HttpRequest;
+using test::Posted;
+using test::StatusRecorder;
 
 constexpr char api_manifest[] = "/api/release?f=manifest";
 constexpr char api_sig[] = "/api/release?f=sig";
@@ -97,112 +101,6 @@ std::string own_path() {
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     return win::from_wide({path, length});
 }
-
-// A release site that publishes one release through the release API and
-// records what it was asked for. Anything else gets a 404.
-class SiteFixture {
-public:
-    // The executable under a manifest signed with the demo key.
-    void publish(const Bytes& executable, std::string_view version) {
-        publish_manifest(executable, test::manifest_for(executable, version));
-    }
-    // The same with a manifest of the test's own.
-    void publish_manifest(const Bytes& executable, const std::string& manifest) {
-        serve(api_manifest, manifest);
-        serve(api_sig, test::demo_signature(manifest));
-        serve(api_exe, {executable.begin(), executable.end()});
-    }
-    // One answer replaced, for releases the publisher's tool would not make.
-    void serve(const std::string& target, std::string body) {
-        std::lock_guard lock{mutex_};
-        bodies_[target] = std::move(body);
-    }
-    // One answer taken away: a 404 from now on.
-    void withdraw(const std::string& target) {
-        std::lock_guard lock{mutex_};
-        bodies_.erase(target);
-    }
-
-    std::string url() const { return server_.url(); }
-    std::vector<std::string> targets() const { return server_.targets(); }
-
-private:
-    void answer(const HttpRequest& request, HttpConnection& connection) {
-        std::optional<std::string> body;
-        {
-            std::lock_guard lock{mutex_};
-            if (auto it = bodies_.find(request.target); it != bodies_.end()) body = it->second;
-        }
-        connection.send(body ? test::http_response(200, *body) : test::http_response(404, "not found"));
-    }
-
-    std::mutex mutex_;
-    std::map<std::string, std::string> bodies_;
-    test::HttpServer server_{[this](const HttpRequest& r, HttpConnection& c) { answer(r, c); }};  // stops first
-};
-
-struct Posted {
-    std::string text;
-    std::int32_t progress;
-    bool operator==(const Posted&) const = default;
-};
-
-void PrintTo(const Posted& posted, std::ostream* out) { *out << '"' << posted.text << "\" " << posted.progress; }
-
-// Stands in for the progress window: a message-only window on the test thread
-// that keeps every status update, in the order the pipeline posted them.
-class StatusRecorder {
-public:
-    StatusRecorder() {
-        static const ATOM window_class = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = procedure;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"VireloPipelineStatus";
-            return RegisterClassW(&wc);
-        }();
-        window_ = CreateWindowExW(0, MAKEINTATOM(window_class), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        main_window = window_;
-    }
-    StatusRecorder(const StatusRecorder&) = delete;
-    StatusRecorder& operator=(const StatusRecorder&) = delete;
-    ~StatusRecorder() {
-        deliver();  // frees the texts still queued
-        main_window = nullptr;
-        DestroyWindow(window_);
-    }
-
-    bool ok() const { return window_ != nullptr; }
-
-    // Everything posted since the last call.
-    std::vector<Posted> take() {
-        deliver();
-        return std::exchange(posted_, {});
-    }
-
-private:
-    // The pipeline ran on this thread, so its posts wait in this queue (unless
-    // a modal loop inside a shell call already delivered them).
-    void deliver() {
-        MSG msg;
-        while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-
-    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-        if (message == WM_SETUP_STATUS) {
-            auto* self = reinterpret_cast<StatusRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-            std::string text = take_posted_text(lparam);
-            if (self) self->posted_.push_back({std::move(text), static_cast<std::int32_t>(wparam)});
-            return 0;
-        }
-        return DefWindowProcW(window, message, wparam, lparam);
-    }
-
-    HWND window_ = nullptr;
-    std::vector<Posted> posted_;
-};
 
 // The updates of a run with the download's progress lines taken out; those
 // are checked for their form on the way: "… {done} of {total} MB", rising.
@@ -352,7 +250,7 @@ protected:
     // Every stand-in started during the test inherits it, through the shell too.
     test::ScopedVariable record_variable_{L"VIRELO_STANDIN_RECORD", win::to_wide(record_)};
     StatusRecorder status_;
-    SiteFixture site_;
+    test::ReleaseSite site_;
     const Bytes v1_ = file_bytes(test::standin_exe());
     const Bytes v2_ = file_bytes(test::standin_next_exe());
 };
@@ -498,24 +396,24 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
     struct Case {
         const char* name;
         bool installed;
-        std::function<std::string(SiteFixture&)> arrange;  // gives the site to run against
+        std::function<std::string(test::ReleaseSite&)> arrange;  // gives the site to run against
         std::optional<std::string> error;                  // nothing: success
         bool downloads;
         bool starts_installed_copy;
         bool records_site;
     };
-    const auto unreachable = [](SiteFixture&) { return std::string{unreachable_site}; };
-    const auto bad_signature = [&](SiteFixture& s) {
+    const auto unreachable = [](test::ReleaseSite&) { return std::string{unreachable_site}; };
+    const auto bad_signature = [&](test::ReleaseSite& s) {
         s.publish(v2_, "1.1.0");
         s.serve(api_sig, test::demo_signature("another manifest"));
         return s.url();
     };
-    const auto damaged_manifest = [&](SiteFixture& s) {
+    const auto damaged_manifest = [&](test::ReleaseSite& s) {
         s.serve(api_manifest, damaged);
         s.serve(api_sig, test::demo_signature(damaged));
         return s.url();
     };
-    const auto other_bytes = [&](SiteFixture& s) {
+    const auto other_bytes = [&](test::ReleaseSite& s) {
         s.publish(v2_, "1.1.0");
         s.serve(api_exe, {same_size_other_bytes.begin(), same_size_other_bytes.end()});
         return s.url();
@@ -536,7 +434,7 @@ TEST_F(PipelineTest, FailuresBeforePlacementLeaveTheInstallationAsItWas) {
         start_afresh();
         test::write_string(launcher_key(), "Site", earlier_site);
         if (c.installed) install(v1_);
-        SiteFixture site;
+        test::ReleaseSite site;
         const std::string url = c.arrange(site);
         (void)status_.take();
 
@@ -736,13 +634,32 @@ TEST_F(PipelineTest, DiagnosticLogTellsWhatTheRunDid) {
     for (const std::string& line : expected) EXPECT_NE(log->find(line), std::string::npos) << line << "\n" << *log;
 }
 
+// What the run goes on without (the version file, a shortcut) still leaves a
+// line that says what failed and the system's reason.
+TEST_F(PipelineTest, FailuresTheRunGoesOnWithoutAreLogged) {
+    site_.publish(v1_, "1.0.0");
+    // Folders where the temporary files must go: neither can be written.
+    ASSERT_TRUE(win::create_folder_chain(win::temporary_path(version_file_path())).ok());
+    ASSERT_TRUE(win::create_folder_chain(win::temporary_path(start_menu_shortcut_path())).ok());
+    const Result result = run(site_.url());
+    ASSERT_TRUE(result.ok()) << result.error();
+
+    const std::string log = test::read_text(folder_.file("setup.log")).value_or("");
+    for (const std::string line : {"writing the version file failed (ignored): ",
+                                   "removing " + win::temporary_path(start_menu_shortcut_path()) + " failed (ignored): ",
+                                   "writing the shortcut " + start_menu_shortcut_path() + " failed (ignored): "}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_NE(log.find("(os error "), std::string::npos) << log;
+}
+
 // A request the site answers with an error status is named in the log with
 // its URL, and so is the one that ended the release check or the download.
 TEST_F(PipelineTest, DiagnosticLogNamesTheUrlOfAFailedRequest) {
     const auto log_text = [&] { return test::read_text(folder_.file("setup.log")).value_or(""); };
     {
         SCOPED_TRACE("nothing published");
-        SiteFixture site;
+        test::ReleaseSite site;
         test::remove_if_present(folder_.file("setup.log"));
         const Result result = run(site.url());
         ASSERT_FALSE(result.ok());
@@ -758,7 +675,7 @@ TEST_F(PipelineTest, DiagnosticLogNamesTheUrlOfAFailedRequest) {
     {
         SCOPED_TRACE("the executable is missing");
         start_afresh();
-        SiteFixture site;
+        test::ReleaseSite site;
         site.publish(v2_, "1.1.0");
         site.withdraw(api_exe);
         test::remove_if_present(folder_.file("setup.log"));
@@ -789,12 +706,12 @@ TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
     };
     struct Case {
         const char* name;
-        std::function<void(SiteFixture&)> arrange;
+        std::function<void(test::ReleaseSite&)> arrange;
         std::string line;
     };
     const Case cases[] = {
         {"signed by another key",
-         [&](SiteFixture& s) {
+         [&](test::ReleaseSite& s) {
              const std::string manifest = naming(other_fp);
              s.publish_manifest(v2_, manifest);
              s.serve(api_sig, encode_base64(test::sign_raw(other.private_blob, test::bytes_of(manifest))));
@@ -802,7 +719,7 @@ TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
          "signature check failed (the release API): signed by another key " + other_fp + "; this program trusts " +
              demo},
         {"changed after signing",
-         [&](SiteFixture& s) {
+         [&](test::ReleaseSite& s) {
              std::string manifest = naming(demo);
              s.publish_manifest(v2_, manifest);
              manifest.replace(manifest.find("1.1.0"), 5, "1.1.9");
@@ -811,7 +728,7 @@ TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
          "signature check failed (the release API): changed after signing, or paired with another manifest's "
          "signature (it names key " + demo + ", which this program trusts)"},
         {"names no key",
-         [&](SiteFixture& s) {
+         [&](test::ReleaseSite& s) {
              s.publish(v2_, "1.1.0");
              s.serve(api_sig, test::demo_signature("another manifest"));
          },
@@ -823,7 +740,7 @@ TEST_F(PipelineTest, DiagnosticLogTellsAnotherKeyFromAChangeAfterSigning) {
         start_afresh();
         install(v1_);
         test::remove_if_present(folder_.file("setup.log"));
-        SiteFixture site;
+        test::ReleaseSite site;
         c.arrange(site);
         const Result result = run(site.url());
         ASSERT_FALSE(result.ok());
@@ -970,7 +887,7 @@ TEST_F(PipelineTest, SerialAndExpiryRefuseReplaysAndFrozenReleases) {
         install(v1_);
         std::string manifest = test::manifest_for(v2_, "1.1.0");
         if (!c.fields.empty()) manifest.insert(manifest.rfind('}'), ",\n  " + c.fields + "\n");
-        SiteFixture site;
+        test::ReleaseSite site;
         site.publish_manifest(v2_, manifest);
         (void)status_.take();
 
@@ -1143,7 +1060,7 @@ TEST_F(IsolationTest, TestModeRunsChangeNothingOutsideTheirNames) {
     DestroyWindow(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr));
     const Bytes v1 = file_bytes(test::standin_exe());
     const Bytes v2 = file_bytes(test::standin_next_exe());
-    SiteFixture site;
+    test::ReleaseSite site;
     const auto before = prefix_state(folder_.path());
 
     struct Stage {

@@ -25,6 +25,8 @@
 #include "release/download.h"
 #include "release/obtain_release.h"
 #include "foundation/status_channel.h"
+#include "support/release_site.h"
+#include "support/status_recorder.h"
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/signing.h"
@@ -32,6 +34,10 @@
 
 namespace virelo {
 namespace {
+
+using test::Posted;
+using test::ReleaseSite;
+using test::StatusRecorder;
 
 using test::bytes_of;
 using test::HttpConnection;
@@ -52,46 +58,6 @@ const std::string signature_error =
 const std::string damaged_error = "The release description on the site is damaged.";
 const std::string mismatch_error =
     "The downloaded file does not match the signed release, so it will not be installed. Please try again later.";
-
-// A release site whose answers the test sets per request target; anything
-// else gets a 404. It records the targets it was asked for.
-class ReleaseSite {
-public:
-    void serve(const std::string& target, std::string raw_response) {
-        handle(target, [raw_response](const HttpRequest&, HttpConnection& c) { c.send(raw_response); });
-    }
-    void serve_ok(const std::string& target, std::string_view body) { serve(target, http_response(200, body)); }
-    void handle(const std::string& target, test::HttpHandler handler) {
-        std::lock_guard lock{mutex_};
-        routes_[target] = std::move(handler);
-    }
-    // A signed manifest and its signature at the two targets.
-    void serve_signed(const std::string& manifest_target, const std::string& sig_target, const std::string& manifest) {
-        serve_ok(manifest_target, manifest);
-        serve_ok(sig_target, test::demo_signature(manifest));
-    }
-
-    std::string url() const { return server_.url(); }
-    std::vector<std::string> targets() const { return server_.targets(); }
-
-private:
-    void respond(const HttpRequest& request, HttpConnection& connection) {
-        test::HttpHandler handler;
-        {
-            std::lock_guard lock{mutex_};
-            if (auto it = routes_.find(request.target); it != routes_.end()) handler = it->second;
-        }
-        if (handler) {
-            handler(request, connection);
-        } else {
-            connection.send(http_response(404, "not found"));
-        }
-    }
-
-    std::mutex mutex_;
-    std::map<std::string, test::HttpHandler> routes_;
-    test::HttpServer server_{[this](const HttpRequest& r, HttpConnection& c) { respond(r, c); }};  // stops first
-};
 
 std::string manifest_text(std::string_view version, std::string_view extra = {}) {
     return "{\"app\": \"Virelo\", \"version\": \"" + std::string{version} +
@@ -182,22 +148,22 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
          "2.0.0-static", ReleaseSource::static_files, {api_manifest, api_sig, static_manifest, static_sig}},
         {"API signature fails, its manifest dropped",
          [&](ReleaseSite& s) {
-             s.serve_ok(api_manifest, from_api);
-             s.serve(api_sig, http_response(500, "oops"));
+             s.serve(api_manifest, from_api);
+             s.serve_raw(api_sig, http_response(500, "oops"));
              serve_static(s);
          },
          "2.0.0-static", ReleaseSource::static_files, {api_manifest, api_sig, static_manifest, static_sig}},
         {"API answer that does not verify is final",
          [&](ReleaseSite& s) {
-             s.serve_ok(api_manifest, "<html>Service unavailable</html>");
-             s.serve_ok(api_sig, "<html>Service unavailable</html>");
+             s.serve(api_manifest, "<html>Service unavailable</html>");
+             s.serve(api_sig, "<html>Service unavailable</html>");
              serve_static(s);
          },
          signature_error, std::nullopt, {api_manifest, api_sig}},
         {"API signature of other bytes",
          [&](ReleaseSite& s) {
-             s.serve_ok(api_manifest, from_api);
-             s.serve_ok(api_sig, test::demo_signature(from_static));
+             s.serve(api_manifest, from_api);
+             s.serve(api_sig, test::demo_signature(from_static));
              serve_static(s);
          },
          signature_error, std::nullopt, {api_manifest, api_sig}},
@@ -206,8 +172,8 @@ TEST(ObtainRelease, SourcesAreTriedInOrder) {
          {api_manifest, api_sig, static_manifest, static_sig}},
         {"only the static signature fails",
          [&](ReleaseSite& s) {
-             s.serve_ok(static_manifest, from_static);
-             s.serve(static_sig, http_response(503, "busy"));
+             s.serve(static_manifest, from_static);
+             s.serve_raw(static_sig, http_response(503, "busy"));
          },
          cannot_reach_prefix + "server replied 503" + cannot_reach_suffix, std::nullopt,
          {api_manifest, api_sig, static_manifest, static_sig}},
@@ -256,8 +222,8 @@ TEST(ObtainRelease, UnreachableSiteIsReportedWithTheReason) {
 // The refusal kinds decide what the pipeline does with an installed copy.
 TEST(ObtainRelease, RefusalsSayWhatKindTheyAre) {
     ReleaseSite bad_signature;
-    bad_signature.serve_ok(api_manifest, manifest_text("2.0.0"));
-    bad_signature.serve_ok(api_sig, test::demo_signature(manifest_text("2.0.1")));
+    bad_signature.serve(api_manifest, manifest_text("2.0.0"));
+    bad_signature.serve(api_sig, test::demo_signature(manifest_text("2.0.1")));
     ReleaseSite damaged;
     std::string text = manifest_text("2.0.0");
     text.replace(text.find("Virelo.exe"), 10, "../x.exe");
@@ -293,7 +259,7 @@ TEST(ObtainRelease, EitherRequestOfASourceMayFailFirst) {
         const std::string from_api = manifest_text("2.0.0-api");
         const std::string other = std::string{c.failing} == api_manifest ? api_sig : api_manifest;
         const std::string other_body = other == api_sig ? test::demo_signature(from_api) : from_api;
-        site.serve(c.failing, http_response(500, "oops"));
+        site.serve_raw(c.failing, http_response(500, "oops"));
         site.handle(other, [&, body = other_body](const HttpRequest&, HttpConnection& conn) {
             Sleep(c.delay_ms);
             conn.send(http_response(200, body));
@@ -315,51 +281,12 @@ TEST(ObtainRelease, EitherRequestOfASourceMayFailFirst) {
             Sleep(manifest_delay);
             conn.send(http_response(410, "gone"));
         });
-        site.serve(static_sig, http_response(503, "busy"));
+        site.serve_raw(static_sig, http_response(503, "busy"));
         EXPECT_EQ(refusal_text(obtain(site.url())), cannot_reach_prefix + "server replied 410" + cannot_reach_suffix);
     }
 }
 
 // ---- download -------------------------------------------------------------
-
-struct Posted {
-    std::string text;
-    std::int32_t progress;
-};
-
-// Stands in for the progress window: a message-only window on the test thread
-// whose queue collects the status updates.
-class StatusRecorder {
-public:
-    StatusRecorder() {
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"VireloTestStatusRecorder";
-        RegisterClassW(&wc);  // a second registration fails harmlessly
-        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                  nullptr);
-        main_window = window_;
-    }
-    ~StatusRecorder() {
-        take();  // frees texts still queued
-        main_window = nullptr;
-        DestroyWindow(window_);
-    }
-    bool ok() const { return window_ != nullptr; }
-
-    std::vector<Posted> take() {
-        std::vector<Posted> posted;
-        MSG msg;
-        while (PeekMessageW(&msg, window_, WM_SETUP_STATUS, WM_SETUP_STATUS, PM_REMOVE)) {
-            posted.push_back({take_posted_text(msg.lParam), static_cast<std::int32_t>(static_cast<INT_PTR>(msg.wParam))});
-        }
-        return posted;
-    }
-
-private:
-    HWND window_ = nullptr;
-};
 
 test::Bytes executable_of(std::size_t size) {
     test::Bytes bytes(size);
@@ -504,7 +431,7 @@ TEST_F(DownloadRelease, OnlyTheSignedBytesAreAcceptedAndARefusalLeavesNothing) {
             }
             StatusRecorder status;
             ReleaseSite site;
-            site.serve(api_exe, c.response);
+            site.serve_raw(api_exe, c.response);
             const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
             ASSERT_FALSE(result.ok());
             EXPECT_EQ(result.error(), c.error);
@@ -522,7 +449,7 @@ TEST_F(DownloadRelease, StagedLeftoverIsOverwritten) {
     ASSERT_TRUE(win::write_file(staged_exe_path(), leftover).ok());
     StatusRecorder status;
     ReleaseSite site;
-    site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});
+    site.serve(api_exe, std::string{executable.begin(), executable.end()});
 
     const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
     ASSERT_TRUE(result.ok()) << result.error();
@@ -554,7 +481,7 @@ TEST_F(DownloadRelease, FileSystemFailuresCarryTheOsErrorDetail) {
                         .ok());
         StatusRecorder status;
         ReleaseSite site;
-        site.serve_ok(api_exe, std::string{executable.begin(), executable.end()});
+        site.serve(api_exe, std::string{executable.begin(), executable.end()});
 
         const auto result = download(release_for(executable, ReleaseSource::release_api), site.url());
         ASSERT_FALSE(result.ok());
