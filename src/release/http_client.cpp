@@ -8,6 +8,7 @@
 #include "foundation/diagnostic_log.h"
 #include "release/body_framing.h"
 #include "release/tls_refusal.h"
+#include "release/url_target.h"
 
 namespace virelo {
 namespace {
@@ -27,35 +28,6 @@ constexpr DWORD WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT = 7;
 
 // The most handed to the sink at once.
 constexpr DWORD read_piece = 64 * 1024;
-
-struct Target {
-    std::wstring host;
-    INTERNET_PORT port = 0;
-    bool secure = false;
-    std::wstring object;  // path and query
-};
-
-std::optional<Target> crack_url(std::string_view url) {
-    // A NUL would silently cut the URL short where the system reads it.
-    if (url.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::wstring wide = win::to_wide(url);
-
-    wchar_t host[256] = {};
-    wchar_t path[2048] = {};
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = 256;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = 2048;
-    // Scheme text, user, password and extra information are not asked for, so
-    // the query string stays part of the path.
-    if (!WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return std::nullopt;
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return std::nullopt;
-
-    return Target{std::wstring{host, parts.dwHostNameLength}, parts.nPort, parts.nScheme == INTERNET_SCHEME_HTTPS,
-                  std::wstring{path, parts.dwUrlPathLength}};
-}
 
 DWORD status_code(HINTERNET request) {
     DWORD status = 0;

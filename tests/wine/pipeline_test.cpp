@@ -645,7 +645,7 @@ TEST_F(PipelineTest, FailuresTheRunGoesOnWithoutAreLogged) {
     ASSERT_TRUE(result.ok()) << result.error();
 
     const std::string log = test::read_text(folder_.file("setup.log")).value_or("");
-    for (const std::string line : {"writing the version file failed (ignored): ",
+    for (const std::string& line : std::vector<std::string>{"writing the version file failed (ignored): ",
                                    "removing " + win::temporary_path(start_menu_shortcut_path()) + " failed (ignored): ",
                                    "writing the shortcut " + start_menu_shortcut_path() + " failed (ignored): "}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;

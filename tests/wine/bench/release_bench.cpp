@@ -16,6 +16,7 @@
 #include "common/win/wide.h"
 #include "release/digest.h"
 #include "release/http_client.h"
+#include "release/url_target.h"
 
 namespace {
 
@@ -73,16 +74,8 @@ int main(int argc, char** argv) {
     const std::string url = argv[1];
     const int repetitions = std::max(1, std::atoi(argv[2]));
 
-    const std::wstring wide_url = virelo::win::to_wide(url);
-    wchar_t host[256] = {};
-    wchar_t path[2048] = {};
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = 256;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = 2048;
-    if (!WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) {
+    const auto target = virelo::crack_url(url);
+    if (!target) {
         std::fprintf(stderr, "bad URL\n");
         return 2;
     }
@@ -98,7 +91,7 @@ int main(int argc, char** argv) {
         std::size_t bare = 0;
         const auto run_bare = [&] {
             const auto start = Clock::now();
-            bare = bare_read(host, parts.nPort, path);
+            bare = bare_read(target->host, target->port, target->object);
             bare_rate = mb_per_s(bare, seconds_since(start));
         };
         if (i % 2 == 0) run_bare();
