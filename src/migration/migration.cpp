@@ -203,7 +203,10 @@ void delete_file_in_profile(const std::string& path) {
 }
 
 void delete_tree_in_profile(const std::string& path) {
-    if (in_profile(path)) win::delete_tree(path);
+    if (!in_profile(path)) return;
+    win::delete_tree(path);
+    // What is in use stays; the log says so, and the run goes on.
+    if (win::path_exists(path)) log_line("removing " + path + " left part of it (ignored)");
 }
 
 }  // namespace
@@ -231,6 +234,9 @@ void migrate_legacy() {
     close_legacy_app(names.executable);
     VIRELO_FAILPOINT("migration.legacy_app_ended");
     const bool settings_safe = has_settings && carry_settings_over();
+    if (has_settings && !settings_safe) {
+        log_line("the Dockling settings could not be carried over yet; the next start tries again");
+    }
     const bool roaming_done = carry_roaming_data_over(names.roaming_data_folder, roaming_data_folder());
     if (!roaming_done) log_line("the Dockling data folder could not move over yet; the next start tries again");
     VIRELO_FAILPOINT("migration.roaming_data_moved");

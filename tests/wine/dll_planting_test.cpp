@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/path.h"
 #include "common/win/files.h"
 #include "common/win/unique_resource.h"
@@ -29,6 +30,7 @@
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/registry.h"
+#include "support/release_site.h"
 #include "support/signing.h"
 #include "support/standin.h"
 #include "support/test_folder.h"
@@ -54,34 +56,6 @@ const std::set<std::string> loaded_before_the_program = {"ntdll.dll", "kernel32.
 const std::set<std::string> always_planted = {
     "bcrypt.dll",   "comctl32.dll", "crypt32.dll", "dhcpcsvc.dll", "dwmapi.dll",  "imm32.dll",   "iphlpapi.dll",
     "oleaut32.dll", "secur32.dll",  "shcore.dll",  "uxtheme.dll",  "version.dll", "winhttp.dll",
-};
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-// A release site inside the test process that publishes one release through
-// the release API.
-class Site {
-public:
-    explicit Site(const Bytes& executable) {
-        const std::string manifest = test::manifest_for(executable, "1.0.0");
-        bodies_["/api/release?f=manifest"] = manifest;
-        bodies_["/api/release?f=sig"] = test::demo_signature(manifest);
-        bodies_["/api/release?f=exe"] = std::string(executable.begin(), executable.end());
-    }
-    std::string url() const { return server_.url(); }
-
-private:
-    std::map<std::string, std::string> bodies_;  // fixed before the server starts
-    test::HttpServer server_{[this](const test::HttpRequest& request, test::HttpConnection& connection) {
-        const auto it = bodies_.find(request.target);
-        connection.send(it != bodies_.end() ? test::http_response(200, it->second)
-                                            : test::http_response(404, "not found"));
-    }};
 };
 
 // Wine's per-program DLL overrides (HKCU\Software\Wine\AppDefaults\<exe>
@@ -194,7 +168,7 @@ Traced run_traced(const std::string& exe, const std::vector<std::string>& args,
 
 std::set<std::string> file_names(const std::vector<std::string>& paths) {
     std::set<std::string> names;
-    for (const auto& path : paths) names.insert(lower(std::string{last_path_component(path)}));
+    for (const auto& path : paths) names.insert(ascii_lower(last_path_component(path)));
     return names;
 }
 
@@ -254,7 +228,7 @@ protected:
     std::vector<std::string> taken_from_downloads(const Traced& traced) const {
         std::vector<std::string> taken;
         for (const std::string& path : traced.modules) {
-            if (lower(std::string{parent_folder(path)}) == lower(downloads_)) taken.push_back(path);
+            if (equals_ascii_nocase(parent_folder(path), downloads_)) taken.push_back(path);
         }
         return taken;
     }
@@ -268,7 +242,8 @@ protected:
 TEST_F(PlantedDlls, InstallTakesNoDllFromTheProgramsFolder) {
     const Bytes release = win::read_file(test::standin_exe()).value_or(Bytes{});
     ASSERT_FALSE(release.empty());
-    Site site{release};
+    test::ReleaseSite site;
+    site.publish(release, "1.0.0");
     ASSERT_TRUE(test::copy_file_to(test::setup_exe(), setup_copy_));
 
     // What an install loads when nothing is planted.
