@@ -26,7 +26,8 @@ Expected<ListenAddress> parse_listen(const std::string& text) {
         return Out::failure(bad + " (write an IPv6 address in brackets)");
     }
     const std::string port = text.substr(colon + 1);
-    const auto number = parse_decimal<std::uint16_t>(port);
+    // At most five digits, as ever: "000080" is refused, not read as 80.
+    const auto number = port.size() <= 5 ? parse_decimal<std::uint16_t>(port) : std::nullopt;
     if (!number) return Out::failure(bad);
     address.port = *number;
     return address;
