@@ -40,6 +40,14 @@ bool wait_for_file(const std::string& path, DWORD timeout_ms) {
     return true;
 }
 
+// The report's name appears before its text is written and flushed: reads
+// until the expected text is there, for at most two seconds.
+std::optional<std::string> read_report(const std::string& path, const std::string& expected) {
+    std::optional<std::string> report;
+    for (int i = 0; i < 100 && report != expected; ++i, Sleep(20)) report = read_text(path);
+    return report;
+}
+
 // A failed install-mode run keeps its window until it is closed; this closes it.
 struct FailedRun {
     Child child;
@@ -56,10 +64,7 @@ TEST(SetupProcess, FailureWritesTheErrorReportAndKeepsTheWindowUntilClosed) {
     ASSERT_TRUE(child);
     FailedRun run{std::move(*child)};
     ASSERT_TRUE(wait_for_file(nested + "\\setup-error.txt", 20000));
-    // The name appears before the text is written: read until the whole report is there.
-    std::optional<std::string> report;
-    for (int i = 0; i < 100 && report != unreachable_error; ++i, Sleep(20)) report = read_text(nested + "\\setup-error.txt");
-    EXPECT_EQ(report, unreachable_error);
+    EXPECT_EQ(read_report(nested + "\\setup-error.txt", unreachable_error), unreachable_error);
     HWND window = wait_for_window(L"VireloSetupWnd", 5000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(IsWindowVisible(window));
@@ -82,7 +87,7 @@ TEST(SetupProcess, EmptyTestFolderWritesTheReportToTheCurrentFolder) {
     ASSERT_TRUE(child);
     FailedRun run{std::move(*child)};
     ASSERT_TRUE(wait_for_file(folder.file("setup-error.txt"), 20000));
-    EXPECT_EQ(read_text(folder.file("setup-error.txt")), unreachable_error);
+    EXPECT_EQ(read_report(folder.file("setup-error.txt"), unreachable_error), unreachable_error);
 }
 
 TEST(SetupProcess, SecondInstanceEndsAtOnceWhileTheFirstWaits) {
