@@ -32,7 +32,8 @@ OsResult swap_in(std::string_view staged, std::string_view installed, std::strin
             return last;
         }
         // The staged file is held now: the old executable goes back.
-        log_ignored("putting the old executable back", win::rename_durably(backup, installed, win::ExistingTarget::keep));
+        log_ignored("putting the old executable back",
+                    win::rename_durably(backup, installed, win::ExistingTarget::keep));
     }
     // A failed swap starts the old executable: it must be under its name.
     if (!win::path_exists(installed)) {

@@ -181,7 +181,13 @@ Result run_uninstall(const UninstallOptions& options) {
     if (!complete) log_line_if_logging("uninstall: some files are in use and stay; so does the uninstall entry");
     if (!test_mode) {
         const std::string local_data = local_data_folder();
-        if (ours(local_data)) win::delete_tree(local_data);
+        if (ours(local_data)) {
+            win::delete_tree(local_data);
+            // Best effort: what is in use stays, and the log says so.
+            if (win::path_exists(local_data)) {
+                log_line_if_logging("removing " + local_data + " left part of it (ignored)");
+            }
+        }
     }
     // Something stayed: the entry and the setup copy stay with it, so the
     // uninstall can be run again from the system's list of programs.
