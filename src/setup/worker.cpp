@@ -2,12 +2,11 @@
 
 #include <objbase.h>
 
-#include "common/win/com_apartment.h"
-#include "common/win/os_error.h"
-
 #include "common/path.h"
+#include "common/win/com_apartment.h"
 #include "common/win/environment.h"
 #include "common/win/files.h"
+#include "common/win/os_error.h"
 #include "setup/pipeline.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/status_channel.h"

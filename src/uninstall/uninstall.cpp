@@ -149,9 +149,8 @@ Result run_uninstall(const UninstallOptions& options) {
         if (!ours(shortcut)) continue;
         log_ignored_if_logging("removing " + shortcut, win::delete_file(shortcut));
         // Left by a killed install run, if at all.
-        if (win::path_exists(win::temporary_path(shortcut))) {
-            log_ignored_if_logging("removing " + win::temporary_path(shortcut),
-                                   win::delete_file(win::temporary_path(shortcut)));
+        if (const std::string leftover = win::temporary_path(shortcut); win::path_exists(leftover)) {
+            log_ignored_if_logging("removing " + leftover, win::delete_file(leftover));
         }
         complete = !win::path_exists(shortcut) && complete;
     }
